@@ -1,0 +1,83 @@
+#include "command_line.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "friendly.hpp"
+
+namespace friendly {
+
+BoundError parse_bound(const char* text, std::int32_t& value) noexcept {
+  // strtol alone accepts trailing junk and an empty number; both are refused here, and so is
+  // anything that would not survive narrowing to 32 bits.
+  const char* digits = text;
+  while (*digits == ' ' || (*digits >= '\t' && *digits <= '\r'))
+    ++digits;
+  if (*digits == '+' || *digits == '-') ++digits;
+  if (*digits < '0' || *digits > '9') return BoundError::not_a_number;
+
+  char* end = nullptr;
+  errno = 0;
+  const long long parsed = std::strtoll(text, &end, 10);
+  if (*end != '\0') return BoundError::not_a_number;
+  if (errno == ERANGE || parsed < std::numeric_limits<std::int32_t>::min() ||
+      parsed > std::numeric_limits<std::int32_t>::max()) {
+    return BoundError::out_of_range;
+  }
+  value = static_cast<std::int32_t>(parsed);
+  return BoundError::none;
+}
+
+namespace {
+
+// Parses one bound named name, or describes why it is refused.
+bool read_bound(const char* name, const char* text, std::int32_t& value, std::string& error) {
+  switch (parse_bound(text, value)) {
+    case BoundError::none:
+      return true;
+    case BoundError::not_a_number:
+      error = std::string(name) + " '" + text + "' is not a whole base-10 number";
+      return false;
+    case BoundError::out_of_range:
+      error = std::string(name) + " '" + text +
+              "' is outside the 32-bit range -2147483648 to 2147483647";
+      return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+Command read_command_line(int argc, const char* const* argv, std::int32_t& low, std::int32_t& high,
+                          std::string& error) {
+  if (argc >= 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    return Command::help;
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) return Command::version;
+  if (argc < 3) {
+    error = std::string(argc < 2 ? "missing LOW and HIGH" : "missing HIGH") +
+            "; usage: " + kProgramName + " LOW HIGH";
+    return Command::refused;
+  }
+  if (!read_bound("LOW", argv[1], low, error) || !read_bound("HIGH", argv[2], high, error)) {
+    return Command::refused;
+  }
+  if (range_length(low, high) < 0) {
+    error = "HIGH (" + std::to_string(high) + ") is below LOW - 1 (" +
+            std::to_string(std::int64_t{low} - 1) + "): the range would be reversed";
+    return Command::refused;
+  }
+  return Command::search;
+}
+
+std::string usage_text() {
+  return std::string("usage: ") + kProgramName +
+         " LOW HIGH\n"
+         "Prints every pair of numbers from LOW to HIGH (inclusive, 32-bit integers) whose\n"
+         "divisor sum over the number is the same fraction, then the search's wall-clock time.\n"
+         "Threads: OMP_NUM_THREADS. Options: -h, --help (this text); --version.\n";
+}
+
+}  // namespace friendly

@@ -1,0 +1,30 @@
+// Command line of the program: two bounds, or a request for help or the version.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace friendly {
+
+inline constexpr const char* kProgramName = "friendlyNumbers";
+
+// Why a bound was refused.
+enum class BoundError { none, not_a_number, out_of_range };
+
+// Reads a whole base-10 integer: optional leading white space, an optional sign, at least one
+// digit and nothing after them, within the 32-bit signed range. value is set only on success.
+BoundError parse_bound(const char* text, std::int32_t& value) noexcept;
+
+// What the command line asks for.
+enum class Command { search, help, version, refused };
+
+// Reads the arguments: help (-h, --help) or version (--version) as the first one, or the two
+// bounds into low and high (further arguments are ignored). On refusal, error holds the one-line
+// reason, without the program name.
+Command read_command_line(int argc, const char* const* argv, std::int32_t& low, std::int32_t& high,
+                          std::string& error);
+
+// The usage text, ending in a newline.
+std::string usage_text();
+
+}  // namespace friendly

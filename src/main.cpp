@@ -1,0 +1,86 @@
+// friendlyNumbers LOW HIGH: prints every friendly pair of the range, then the search's time.
+#include <omp.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "command_line.hpp"
+#include "friendly.hpp"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// Writes "friendlyNumbers: message" as one line on standard error.
+void complain(const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", friendly::kProgramName, message.c_str());
+}
+
+// Bytes of physical memory, or 0 when the system does not say.
+std::int64_t physical_memory_bytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page_size <= 0) return 0;
+  return static_cast<std::int64_t>(pages) * page_size;
+}
+
+// Flushes standard output; on any write error of the run, reports it and returns false.
+bool finish_output() {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  if (flushed && std::ferror(stdout) == 0) return true;
+  const int error = errno;
+  complain(std::string("cannot write standard output") +
+           (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::int32_t low = 0;
+  std::int32_t high = 0;
+  std::string error;
+  switch (friendly::read_command_line(argc, argv, low, high, error)) {
+    case friendly::Command::help:
+      std::fputs(friendly::usage_text().c_str(), stdout);
+      return finish_output() ? 0 : kExitFailure;
+    case friendly::Command::version:
+      std::printf("%s %s\n", friendly::kProgramName, FRIENDLY_VERSION);
+      return finish_output() ? 0 : kExitFailure;
+    case friendly::Command::refused:
+      complain(error);
+      return kExitUsage;
+    case friendly::Command::search:
+      break;
+  }
+
+  // Linux overcommits memory: an allocation larger than the machine "succeeds" and the process
+  // is killed once the pages are touched, so the size is checked before any work.
+  const std::int64_t length = friendly::range_length(low, high);
+  const std::int64_t bytes = friendly::search_bytes(low, high);
+  const std::int64_t memory = physical_memory_bytes();
+  const std::string size =
+      std::to_string(length) + " numbers need " + std::to_string(bytes) + " bytes";
+  if (memory > 0 && bytes > memory) {
+    complain("range too large: " + size + ", more than this machine's " + std::to_string(memory) +
+             " bytes of memory");
+    return kExitFailure;
+  }
+
+  const double start = omp_get_wtime();
+  const bool searched = friendly::FriendlyNumbers(low, high);
+  const double stop = omp_get_wtime();
+  if (!searched) {
+    complain("out of memory: " + size);
+    return kExitFailure;
+  }
+
+  std::printf(friendly::kTimeFormat, stop - start);
+  return finish_output() ? 0 : kExitFailure;
+}

@@ -1,0 +1,102 @@
+// Parsing of the bounds and of the whole command line.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "command_line.hpp"
+
+namespace {
+
+using friendly::BoundError;
+using friendly::Command;
+using friendly::parse_bound;
+
+TEST(ParseBound, AcceptsWholeNumbersWithBlanksAndSign) {
+  const struct {
+    const char* text;
+    std::int32_t value;
+  } accepted[] = {{"0", 0},
+                  {"12", 12},
+                  {" -3", -3},
+                  {"+7", 7},
+                  {"\t\n 42", 42},
+                  {"-0", 0},
+                  {"007", 7},
+                  {"2147483647", 2147483647},
+                  {"-2147483648", -2147483647 - 1},
+                  {"000000000000000000000000000001", 1}};
+  for (const auto& c : accepted) {
+    std::int32_t value = -99;
+    EXPECT_EQ(parse_bound(c.text, value), BoundError::none) << c.text;
+    EXPECT_EQ(value, c.value) << c.text;
+  }
+}
+
+TEST(ParseBound, RefusesWhatIsNotAWholeNumber) {
+  for (const char* text : {"", " ", "abc", "12x", "1e3", "1.5", "0x10", "+", "-", "+-3", "- 3",
+                           "3 ", "12\n", "١٢", "--5"}) {
+    std::int32_t value = -99;
+    EXPECT_EQ(parse_bound(text, value), BoundError::not_a_number) << '"' << text << '"';
+    EXPECT_EQ(value, -99) << text;
+  }
+}
+
+TEST(ParseBound, RefusesNumbersOutsideThe32BitRange) {
+  for (const char* text : {"2147483648", "-2147483649", "4294967297", "9223372036854775807",
+                           "9223372036854775808", "-99999999999999999999999"}) {
+    std::int32_t value = -99;
+    EXPECT_EQ(parse_bound(text, value), BoundError::out_of_range) << text;
+    EXPECT_EQ(value, -99) << text;
+  }
+}
+
+Command read(std::vector<const char*> args, std::int32_t& low, std::int32_t& high,
+             std::string& error) {
+  args.insert(args.begin(), "friendlyNumbers");
+  return friendly::read_command_line(static_cast<int>(args.size()), args.data(), low, high, error);
+}
+
+TEST(CommandLine, ReadsBoundsAndIgnoresFurtherArguments) {
+  std::int32_t low = 0;
+  std::int32_t high = 0;
+  std::string error;
+  EXPECT_EQ(read({"1", "200", "extra", "--help"}, low, high, error), Command::search);
+  EXPECT_EQ(low, 1);
+  EXPECT_EQ(high, 200);
+  EXPECT_EQ(read({"10", "9"}, low, high, error), Command::search);  // the empty range
+  EXPECT_EQ(read({"-2147483648", "2147483647"}, low, high, error), Command::search);
+}
+
+TEST(CommandLine, HelpAndVersionRequests) {
+  std::int32_t low = 0;
+  std::int32_t high = 0;
+  std::string error;
+  EXPECT_EQ(read({"-h"}, low, high, error), Command::help);
+  EXPECT_EQ(read({"--help", "1", "2"}, low, high, error), Command::help);
+  EXPECT_EQ(read({"--version"}, low, high, error), Command::version);
+}
+
+TEST(CommandLine, RefusalsNameTheProblem) {
+  std::int32_t low = 0;
+  std::int32_t high = 0;
+  const struct {
+    std::vector<const char*> args;
+    const char* mentions;
+  } refused[] = {{{}, "missing LOW and HIGH"},
+                 {{"5"}, "missing HIGH"},
+                 {{"abc", "10"}, "LOW 'abc'"},
+                 {{"1", "12x"}, "HIGH '12x'"},
+                 {{"1", "4294967297"}, "32-bit range"},
+                 {{"10", "8"}, "below LOW - 1"},
+                 {{"2147483647", "-2147483648"}, "reversed"}};
+  for (const auto& c : refused) {
+    std::string error;
+    EXPECT_EQ(read(c.args, low, high, error), Command::refused) << c.mentions;
+    EXPECT_NE(error.find(c.mentions), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,221 @@
+// End-to-end runs of the built program: its lines, its refusals and its exit statuses.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <numeric>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ProgramRun {
+  int status = -1;  // exit status, or -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs the program through the shell with the given argument text (already quoted) and
+// environment prefix; stdout_redirect replaces the capture of standard output when given.
+ProgramRun run_program(const std::string& args, const std::string& env = "",
+                       const std::string& stdout_redirect = "") {
+  const std::string dir = ::testing::TempDir();
+  const std::string out_path = dir + "friendly_out_" + std::to_string(getpid());
+  const std::string err_path = dir + "friendly_err_" + std::to_string(getpid());
+  const std::string command = env + " '" FRIENDLY_PROGRAM "' " + args + " " +
+                              (stdout_redirect.empty() ? "> '" + out_path + "'" : stdout_redirect) +
+                              " 2> '" + err_path + "'";
+  std::ofstream(out_path).close();
+  const int raw = std::system(command.c_str());
+  ProgramRun run;
+  run.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
+  run.out = read_file(out_path);
+  run.err = read_file(err_path);
+  std::remove(out_path.c_str());
+  std::remove(err_path.c_str());
+  return run;
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+const std::regex kTimeLine(R"(Tempo total \d+\.\d{6} seconds)");
+
+// The pair lines of a successful run, after checking that the time line is last and only once.
+std::vector<std::string> pair_lines(const ProgramRun& run) {
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  std::vector<std::string> lines = split_lines(run.out);
+  EXPECT_FALSE(lines.empty());
+  if (lines.empty()) return lines;
+  EXPECT_TRUE(std::regex_match(lines.back(), kTimeLine)) << lines.back();
+  EXPECT_TRUE(!run.out.empty() && run.out.back() == '\n');
+  lines.pop_back();
+  for (const std::string& line : lines)
+    EXPECT_EQ(line.find("Tempo"), std::string::npos);
+  return lines;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> lines) {
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+std::string pair_line(std::int64_t a, std::int64_t b) {
+  return std::to_string(a) + " and " + std::to_string(b) + " are FRIENDLY ";
+}
+
+// Expected pair lines of [low, high] (low >= 1), from divisor sums of a sieve, in row order.
+std::vector<std::string> reference_lines(std::int64_t low, std::int64_t high) {
+  std::vector<std::int64_t> sigma(static_cast<std::size_t>(high + 1), 0);
+  for (std::int64_t d = 1; d <= high; ++d) {
+    for (std::int64_t m = d; m <= high; m += d)
+      sigma[static_cast<std::size_t>(m)] += d;
+  }
+  std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::int64_t>> groups;
+  for (std::int64_t n = low; n <= high; ++n) {
+    // The search counts 1's single divisor twice, giving it the ratio of the perfect numbers.
+    const std::int64_t sum = n == 1 ? 2 : sigma[static_cast<std::size_t>(n)];
+    const std::int64_t g = std::gcd(sum, n);
+    groups[{sum / g, n / g}].push_back(n);
+  }
+  std::vector<std::pair<std::int64_t, std::int64_t>> pairs;
+  for (const auto& [ratio, members] : groups) {
+    for (std::size_t a = 0; a < members.size(); ++a) {
+      for (std::size_t b = a + 1; b < members.size(); ++b)
+        pairs.emplace_back(members[a], members[b]);
+    }
+  }
+  std::sort(pairs.begin(), pairs.end());
+  std::vector<std::string> lines;
+  for (const auto& [a, b] : pairs)
+    lines.push_back(pair_line(a, b));
+  return lines;
+}
+
+TEST(Program, KnownRangesPrintTheirPairsThenTheTime) {
+  EXPECT_EQ(sorted(pair_lines(run_program("1 30"))),
+            sorted({pair_line(1, 6), pair_line(1, 28), pair_line(6, 28)}));
+  EXPECT_EQ(pair_lines(run_program("2 30")), std::vector<std::string>{pair_line(6, 28)});
+  EXPECT_EQ(sorted(pair_lines(run_program("1 200"))),
+            sorted({pair_line(1, 6), pair_line(1, 28), pair_line(6, 28), pair_line(30, 140),
+                    pair_line(80, 200)}));
+}
+
+TEST(Program, EmptyOneNumberAndPairlessRangesPrintOnlyTheTime) {
+  for (const char* args : {"5 5", "10 9", "-50 0", "2 5", "2147483647 2147483646"}) {
+    EXPECT_TRUE(pair_lines(run_program(args)).empty()) << args;
+  }
+}
+
+TEST(Program, NumbersBelowOneNeverPair) {
+  EXPECT_EQ(sorted(pair_lines(run_program("-1000 30"))),
+            sorted({pair_line(1, 6), pair_line(1, 28), pair_line(6, 28)}));
+}
+
+TEST(Program, TeamSizesGiveTheSameLinesAndOneThreadKeepsRowOrder) {
+  const std::vector<std::string> expected = reference_lines(1, 3000);
+  ASSERT_GT(expected.size(), 40u);
+  EXPECT_EQ(pair_lines(run_program("1 3000", "OMP_NUM_THREADS=1")), expected);
+  for (const char* threads : {"2", "3", "8"}) {
+    EXPECT_EQ(sorted(pair_lines(run_program("1 3000", std::string("OMP_NUM_THREADS=") + threads))),
+              sorted(expected))
+        << threads << " threads";
+  }
+}
+
+TEST(Program, MidSizeRangeMatchesIndependentReference) {
+  EXPECT_EQ(sorted(pair_lines(run_program("1 20000"))), sorted(reference_lines(1, 20000)));
+}
+
+TEST(Program, EdgesOfThe32BitDomain) {
+  // The largest number is a prime whose divisor sum is 2^31; the smallest has denominator 2^31.
+  EXPECT_TRUE(pair_lines(run_program("2147483640 2147483647")).empty());
+  EXPECT_TRUE(pair_lines(run_program("-2147483648 -2147483600")).empty());
+}
+
+TEST(Program, RefusedCommandLinesPrintOneErrorLineAndNothingElse) {
+  for (const char* args :
+       {"", "5", "abc 10", "'' 10", "12x 20", "1e3 2000", "1 4294967297", "-2147483649 5",
+        "1 99999999999999999999", "10 8", "2147483647 -2147483648"}) {
+    const ProgramRun run = run_program(args);
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_EQ(run.out, "") << args;
+    EXPECT_EQ(split_lines(run.err).size(), 1u) << args << ": " << run.err;
+    EXPECT_EQ(run.err.rfind("friendlyNumbers: ", 0), 0u) << run.err;
+  }
+}
+
+TEST(Program, BlanksAndSignsAreAcceptedAndExtraArgumentsIgnored) {
+  EXPECT_EQ(pair_lines(run_program("' +2' ' 30' extra")),
+            std::vector<std::string>{pair_line(6, 28)});
+  EXPECT_TRUE(pair_lines(run_program("' -3' 0")).empty());
+}
+
+TEST(Program, HelpAndVersion) {
+  for (const char* args : {"-h", "--help"}) {
+    const ProgramRun help = run_program(args);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("usage: friendlyNumbers LOW HIGH"), std::string::npos);
+    EXPECT_NE(help.out.find("--version"), std::string::npos);
+    EXPECT_EQ(help.err, "");
+  }
+  const ProgramRun version = run_program("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("friendlyNumbers \\d+\\.\\d+\\.\\d+\n")))
+      << version.out;
+}
+
+TEST(Program, UnwritableOutputFailsWithStatusOne) {
+  for (const char* range : {"1 200", "1 3", "1 20000"}) {
+    const ProgramRun full = run_program(range, "", "> /dev/full");
+    EXPECT_EQ(full.status, 1) << range;
+    EXPECT_EQ(split_lines(full.err).size(), 1u) << full.err;
+    EXPECT_NE(full.err.find("cannot write standard output"), std::string::npos) << full.err;
+  }
+  const ProgramRun closed = run_program("1 200", "", ">&-");
+  EXPECT_EQ(closed.status, 1);
+  EXPECT_NE(closed.err.find("cannot write standard output"), std::string::npos) << closed.err;
+}
+
+TEST(Program, RangesTooLargeForMemoryAreRefusedBeforeAnyWork) {
+  const ProgramRun huge = run_program("-2147483648 2147483647");
+  EXPECT_EQ(huge.status, 1);
+  EXPECT_EQ(huge.out, "");
+  EXPECT_NE(huge.err.find("4294967296 numbers need 85899345920 bytes"), std::string::npos)
+      << huge.err;
+  EXPECT_EQ(split_lines(huge.err).size(), 1u);
+}
+
+TEST(Program, FailedAllocationIsReportedNotCrashed) {
+  if (std::getenv("FRIENDLY_SANITIZED") != nullptr) GTEST_SKIP() << "sanitizers reserve memory";
+  // 20,000,000 numbers need 240 MB; the address space is capped at 100 MB.
+  const ProgramRun capped = run_program("1 20000000", "ulimit -v 100000;");
+  EXPECT_EQ(capped.status, 1);
+  EXPECT_EQ(capped.out, "");
+  EXPECT_NE(capped.err.find("out of memory: 20000000 numbers need 240000000 bytes"),
+            std::string::npos)
+      << capped.err;
+}
+
+}  // namespace
