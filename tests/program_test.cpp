@@ -11,24 +11,21 @@
 #include <map>
 #include <numeric>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "text_files.hpp"
+
 namespace {
+
+using friendly_test::read_file;
+using friendly_test::split_lines;
 
 struct ProgramRun {
   int status = -1;  // exit status, or -1 when the program did not exit normally
   std::string out;
   std::string err;
 };
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Runs the program through the shell with the given argument text (already quoted) and
 // environment prefix; stdout_redirect replaces the capture of standard output when given.
@@ -49,14 +46,6 @@ ProgramRun run_program(const std::string& args, const std::string& env = "",
   std::remove(out_path.c_str());
   std::remove(err_path.c_str());
   return run;
-}
-
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
 }
 
 const std::regex kTimeLine(R"(Tempo total \d+\.\d{6} seconds)");

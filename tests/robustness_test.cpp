@@ -1,0 +1,167 @@
+// The built program under stress: many threads printing at once, and a reader that stops early.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "text_files.hpp"
+
+namespace {
+
+using friendly_test::split_lines;
+
+const std::regex kPairLine(R"(-?\d+ and -?\d+ are FRIENDLY )");
+const std::regex kTimeLine(R"(Tempo total \d+\.\d{6} seconds)");
+
+// Standard streams and settings of a child process; -1 keeps the test's own descriptor.
+struct ChildSetup {
+  int in = -1;
+  int out = -1;
+  int err = -1;
+  const char* threads = nullptr;  // OMP_NUM_THREADS, when set
+  bool ignore_sigpipe = false;
+};
+
+// Starts command (searched on PATH) with the given setup and returns its process id.
+pid_t spawn(const std::vector<std::string>& command, const ChildSetup& setup) {
+  std::vector<char*> argv;
+  for (const std::string& word : command)
+    argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+
+  // Child: the descriptors, the signal disposition (inherited through exec), the team size.
+  for (const auto& [from, to] : {std::pair{setup.in, 0}, {setup.out, 1}, {setup.err, 2}}) {
+    if (from >= 0 && dup2(from, to) < 0) _exit(126);
+  }
+  std::signal(SIGPIPE, setup.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+  if (setup.threads != nullptr) setenv("OMP_NUM_THREADS", setup.threads, 1);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+// Waits for pid and returns its raw wait status.
+int wait_for(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return status;
+}
+
+// A file in the test's temporary folder, removed when the test ends.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& name)
+      : path_(::testing::TempDir() + "friendly_" + name + "_" + std::to_string(getpid())) {
+    fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  }
+  ~TempFile() {
+    close(fd_);
+    unlink(path_.c_str());
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  int fd() const { return fd_; }
+
+  // The whole contents of the file.
+  std::string text() const { return friendly_test::read_file(path_); }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+// Every pair line of a run with the given team size, sorted, after checking that each line is
+// whole and well formed and that the time line comes once, last.
+std::vector<std::string> checked_pair_lines(const char* low, const char* high,
+                                            const char* threads) {
+  TempFile out("out");
+  TempFile err("err");
+  const int status = wait_for(
+      spawn({FRIENDLY_PROGRAM, low, high}, {.out = out.fd(), .err = err.fd(), .threads = threads}));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << threads << " threads: " << status;
+  EXPECT_EQ(err.text(), "") << threads << " threads";
+
+  const std::string text = out.text();
+  EXPECT_TRUE(!text.empty() && text.back() == '\n') << threads << " threads";
+  std::vector<std::string> lines = split_lines(text);
+  if (lines.empty()) {
+    ADD_FAILURE() << threads << " threads: no output";
+    return lines;
+  }
+  EXPECT_TRUE(std::regex_match(lines.back(), kTimeLine)) << threads << ": " << lines.back();
+  lines.pop_back();
+  for (const std::string& line : lines)
+    EXPECT_TRUE(std::regex_match(line, kPairLine)) << threads << " threads: '" << line << "'";
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(std::adjacent_find(lines.begin(), lines.end()), lines.end())
+      << threads << " threads: a line printed twice";
+  return lines;
+}
+
+TEST(ManyThreads, EveryTeamSizePrintsTheSameWholeLines) {
+  // Far more threads than cores, so that threads are preempted in the middle of their writes.
+  const std::vector<std::string> one = checked_pair_lines("-3000", "50000", "1");
+  ASSERT_GT(one.size(), 500u);
+  for (const char* threads : {"2", "7", "64"})
+    EXPECT_EQ(checked_pair_lines("-3000", "50000", threads), one) << threads << " threads";
+}
+
+// How `friendlyNumbers 1 100000 | head -n 1` ended.
+struct StoppedReaderRun {
+  int status = 0;  // the program's raw wait status
+  std::string first_line;
+  std::string err;
+};
+
+StoppedReaderRun run_into_head(bool ignore_sigpipe) {
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return {};
+  // The smallest pipe makes the program's later writes come after head has left, whatever the
+  // scheduling: its output is many times the pipe plus what head reads before it stops.
+  fcntl(pipe_fds[1], F_SETPIPE_SZ, 4096);
+  TempFile head_out("head");
+  TempFile err("err");
+  const pid_t program =
+      spawn({FRIENDLY_PROGRAM, "1", "100000"},
+            {.out = pipe_fds[1], .err = err.fd(), .ignore_sigpipe = ignore_sigpipe});
+  const pid_t head = spawn({"head", "-n", "1"}, {.in = pipe_fds[0], .out = head_out.fd()});
+  close(pipe_fds[0]);
+  close(pipe_fds[1]);
+  const int head_status = wait_for(head);
+  EXPECT_TRUE(WIFEXITED(head_status) && WEXITSTATUS(head_status) == 0) << head_status;
+  return {wait_for(program), head_out.text(), err.text()};
+}
+
+TEST(StoppedReader, DefaultSigpipeEndsTheProgramQuietly) {
+  const StoppedReaderRun run = run_into_head(false);
+  EXPECT_TRUE(std::regex_match(run.first_line, std::regex(R"(\d+ and \d+ are FRIENDLY \n)")))
+      << run.first_line;
+  ASSERT_TRUE(WIFSIGNALED(run.status)) << "status " << run.status;
+  EXPECT_EQ(WTERMSIG(run.status), SIGPIPE);
+  EXPECT_FALSE(WCOREDUMP(run.status));
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(StoppedReader, IgnoredSigpipeGivesStatusOneAndOneErrorLine) {
+  const StoppedReaderRun run = run_into_head(true);
+  EXPECT_TRUE(std::regex_match(run.first_line, std::regex(R"(\d+ and \d+ are FRIENDLY \n)")))
+      << run.first_line;
+  ASSERT_TRUE(WIFEXITED(run.status)) << "status " << run.status;
+  EXPECT_EQ(WEXITSTATUS(run.status), 1);
+  EXPECT_EQ(split_lines(run.err).size(), 1u) << run.err;
+  EXPECT_EQ(run.err.rfind("friendlyNumbers: cannot write standard output", 0), 0u) << run.err;
+}
+
+}  // namespace
