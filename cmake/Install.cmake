@@ -10,15 +10,12 @@ install(TARGETS friendlyNumbers RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(FILES "${FRIENDLY_MANUAL_PAGE}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 
 # Uninstall list. CMake's own install_manifest.txt is rewritten by every install from this build
-# tree, CPack's staging installs included, so after `cpack` it would name the staging files and
-# an uninstall would leave the real installation in place. This last rule keeps a list of the
-# files of the last install that is not CPack's (CPack always stages under _CPack_Packages).
+# tree, CPack's staging installs included, and leaves DESTDIR out: after `cpack` it would name the
+# staging files, and after a staged install the files under the prefix itself. This last rule
+# keeps its own list, written by RecordInstall.cmake.
 set(FRIENDLY_INSTALLED_LIST "${PROJECT_BINARY_DIR}/installed_files.txt")
-install(CODE "
-  if(NOT \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\" MATCHES \"/_CPack_Packages/\")
-    list(JOIN CMAKE_INSTALL_MANIFEST_FILES \"\\n\" _friendly_installed)
-    file(WRITE \"${FRIENDLY_INSTALLED_LIST}\" \"\${_friendly_installed}\\n\")
-  endif()")
+install(CODE "set(FRIENDLY_INSTALLED_LIST \"${FRIENDLY_INSTALLED_LIST}\")
+include(\"${CMAKE_CURRENT_LIST_DIR}/RecordInstall.cmake\")")
 
 add_custom_target(uninstall
   COMMAND "${CMAKE_COMMAND}" "-DFRIENDLY_INSTALLED_LIST=${FRIENDLY_INSTALLED_LIST}"
