@@ -1,6 +1,7 @@
 #include "command_line.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -32,16 +33,33 @@ BoundError parse_bound(const char* text, std::int32_t& value) noexcept {
 
 namespace {
 
+// The argument as a one-line message can show it: control characters become \xNN, so that an
+// argument holding a newline or a terminal escape cannot split or alter the message.
+std::string shown(const char* text) {
+  std::string shown_text;
+  for (const char* c = text; *c != '\0'; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (byte < 0x20 || byte == 0x7f) {
+      char escape[5];
+      std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(byte));
+      shown_text += escape;
+    } else {
+      shown_text += *c;
+    }
+  }
+  return shown_text;
+}
+
 // Parses one bound named name, or describes why it is refused.
 bool read_bound(const char* name, const char* text, std::int32_t& value, std::string& error) {
   switch (parse_bound(text, value)) {
     case BoundError::none:
       return true;
     case BoundError::not_a_number:
-      error = std::string(name) + " '" + text + "' is not a whole base-10 number";
+      error = std::string(name) + " '" + shown(text) + "' is not a whole base-10 number";
       return false;
     case BoundError::out_of_range:
-      error = std::string(name) + " '" + text +
+      error = std::string(name) + " '" + shown(text) +
               "' is outside the 32-bit range -2147483648 to 2147483647";
       return false;
   }

@@ -90,7 +90,9 @@ TEST(CommandLine, RefusalsNameTheProblem) {
                  {{"1", "12x"}, "HIGH '12x'"},
                  {{"1", "4294967297"}, "32-bit range"},
                  {{"10", "8"}, "below LOW - 1"},
-                 {{"2147483647", "-2147483648"}, "reversed"}};
+                 {{"2147483647", "-2147483648"}, "reversed"},
+                 {{"12\nrm", "5"}, "LOW '12\\x0arm'"},
+                 {{"1", "\x1b[31m2"}, "HIGH '\\x1b[31m2'"}};
   for (const auto& c : refused) {
     std::string error;
     EXPECT_EQ(read(c.args, low, high, error), Command::refused) << c.mentions;
