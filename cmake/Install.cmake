@@ -43,9 +43,12 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION math)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Dependencies come from the binary's shared libraries; without dpkg-shlibdeps they are named.
+# Dependencies come from the binary's shared libraries through dpkg-shlibdeps, which CPack runs on
+# the files that `file` reports as ELF; without either tool they are named here (those of a g++
+# build with libgomp).
 find_program(FRIENDLY_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(FRIENDLY_DPKG_SHLIBDEPS)
+find_program(FRIENDLY_FILE file)
+if(FRIENDLY_DPKG_SHLIBDEPS AND FRIENDLY_FILE)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libgomp1, libstdc++6")

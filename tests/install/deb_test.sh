@@ -13,12 +13,12 @@ debs=("$scratch"/out/*.deb)
 [[ ${#debs[@]} -eq 1 && -f "${debs[0]}" ]] || fail "expected one .deb, found: ${debs[*]}"
 deb=${debs[0]}
 
-# Metadata: name, version, dependencies (libgomp1 above all), maintainer.
+# Metadata: name, version, dependencies (the OpenMP runtime above all), maintainer.
 [[ "$(dpkg-deb -f "$deb" Package)" == friendlynumbers ]] || fail "package name of $deb"
 [[ "$(dpkg-deb -f "$deb" Version)" == "$version" ]] || fail "package version is not $version"
 depends=$(dpkg-deb -f "$deb" Depends)
 dependencies=$(sed 's/ *([^)]*)//g; s/ *, */\n/g' <<<"$depends")
-for library in libc6 libgomp1 libstdc++6; do
+for library in libc6 libstdc++6 'libgomp1\|libomp[0-9.-]*'; do
   grep -qx "$library" <<<"$dependencies" || fail "Depends ($depends) lacks $library"
 done
 [[ "$(dpkg-deb -f "$deb" Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] ||
