@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <system_error>
 
 #include "command_line.hpp"
 #include "friendly.hpp"
@@ -36,7 +36,7 @@ bool finish_output() {
   if (flushed && std::ferror(stdout) == 0) return true;
   const int error = errno;
   complain(std::string("cannot write standard output") +
-           (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+           (error != 0 ? ": " + std::generic_category().message(error) : std::string()));
   return false;
 }
 

@@ -38,6 +38,7 @@ ProgramRun run_program(const std::string& args, const std::string& env = "",
                               (stdout_redirect.empty() ? "> '" + out_path + "'" : stdout_redirect) +
                               " 2> '" + err_path + "'";
   std::ofstream(out_path).close();
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the test process runs one thread.
   const int raw = std::system(command.c_str());
   ProgramRun run;
   run.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
@@ -97,6 +98,7 @@ std::vector<std::string> reference_lines(std::int64_t low, std::int64_t high) {
   }
   std::sort(pairs.begin(), pairs.end());
   std::vector<std::string> lines;
+  lines.reserve(pairs.size());
   for (const auto& [a, b] : pairs)
     lines.push_back(pair_line(a, b));
   return lines;
@@ -197,6 +199,7 @@ TEST(Program, RangesTooLargeForMemoryAreRefusedBeforeAnyWork) {
 }
 
 TEST(Program, FailedAllocationIsReportedNotCrashed) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the test process runs one thread.
   if (std::getenv("FRIENDLY_SANITIZED") != nullptr) GTEST_SKIP() << "sanitizers reserve memory";
   // 20,000,000 numbers need 240 MB; the address space is capped at 100 MB.
   const ProgramRun capped = run_program("1 20000000", "ulimit -v 100000;");

@@ -33,6 +33,7 @@ struct ChildSetup {
 // Starts command (searched on PATH) with the given setup and returns its process id.
 pid_t spawn(const std::vector<std::string>& command, const ChildSetup& setup) {
   std::vector<char*> argv;
+  argv.reserve(command.size() + 1);
   for (const std::string& word : command)
     argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
@@ -44,6 +45,7 @@ pid_t spawn(const std::vector<std::string>& command, const ChildSetup& setup) {
     if (from >= 0 && dup2(from, to) < 0) _exit(126);
   }
   std::signal(SIGPIPE, setup.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the child of fork has one thread.
   if (setup.threads != nullptr) setenv("OMP_NUM_THREADS", setup.threads, 1);
   execvp(argv[0], argv.data());
   _exit(127);
@@ -72,10 +74,10 @@ class TempFile {
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
-  int fd() const { return fd_; }
+  [[nodiscard]] int fd() const { return fd_; }
 
   // The whole contents of the file.
-  std::string text() const { return friendly_test::read_file(path_); }
+  [[nodiscard]] std::string text() const { return friendly_test::read_file(path_); }
 
  private:
   std::string path_;
