@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "kernels.hpp"
+
 namespace friendly {
 
 // The pair line and the time line, exactly as the program prints them.
@@ -47,8 +49,21 @@ constexpr Int gcd(Int a, Int b) noexcept {
 // a square root counted once. For n <= 2 no candidate is tried. Exact for every 32-bit n.
 std::int64_t divisor_sum_literal(std::int32_t n) noexcept;
 
-// Divisor sum of n with the same definition and the same candidate tests, on the fastest kernel
-// this processor runs. Equal to divisor_sum_literal for every 32-bit n.
+// The instruction-set paths of the fast kernels: plain x86-64, or AVX2.
+enum class KernelPath { portable, avx2 };
+
+// The fastest path this processor runs.
+KernelPath fastest_path() noexcept;
+
+// True when this processor runs the path.
+bool path_available(KernelPath path) noexcept;
+
+// Divisor sum of n with the same definition and the same candidate tests, in the same order, as
+// divisor_sum_literal, on the given (available) path: each test up to the square root by a
+// division, each above it by stepping the previous remainder. Equal to divisor_sum_literal.
+std::int64_t divisor_sum(std::int32_t n, KernelPath path) noexcept;
+
+// divisor_sum on the fastest path this processor runs.
 std::int64_t divisor_sum(std::int32_t n) noexcept;
 
 // Number of candidates that the trial division of n tests.
@@ -74,6 +89,45 @@ void scan_row_literal(std::int64_t i, std::int64_t length, const Ratio* numerato
   for (std::int64_t j = i + 1; j < length; ++j) {
     if (numerators[i] == numerators[j] && denominators[i] == denominators[j]) report(i, j);
   }
+}
+
+// matching_rows_portable or matching_rows_avx2, by path.
+template <typename Ratio>
+std::uint32_t matching_rows(KernelPath path, const Ratio* numerators, const Ratio* denominators,
+                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                            std::int64_t to) noexcept {
+  return path == KernelPath::avx2
+             ? matching_rows_avx2(numerators, denominators, first_row, rows, from, to)
+             : matching_rows_portable(numerators, denominators, first_row, rows, from, to);
+}
+
+// find_equal_portable or find_equal_avx2, by path.
+template <typename Ratio>
+std::int64_t find_equal(KernelPath path, Ratio x, const Ratio* values, std::int64_t from,
+                        std::int64_t to) noexcept {
+  return path == KernelPath::avx2 ? find_equal_avx2(x, values, from, to)
+                                  : find_equal_portable(x, values, from, to);
+}
+
+// Calls report(i, j) for every pair of equal ratios with first_row <= i < first_row + kRowBlock,
+// i < length and i < j < length, in the order of scan_row_literal over these rows, until report
+// returns false; returns false if it did. A first pass compares the block's rows together
+// against each column to find the rows with any match; only those rows are then scanned.
+template <typename Ratio, typename Report>
+bool scan_block(KernelPath path, std::int64_t first_row, std::int64_t length,
+                const Ratio* numerators, const Ratio* denominators, Report&& report) {
+  const std::int64_t rows = length - first_row < kRowBlock ? length - first_row : kRowBlock;
+  const std::uint32_t with_match =
+      matching_rows(path, numerators, denominators, first_row, rows, first_row + 1, length);
+  for (std::int64_t r = 0; r < rows; ++r) {
+    if ((with_match >> r & 1U) == 0) continue;
+    const std::int64_t i = first_row + r;
+    for (std::int64_t j = find_equal(path, numerators[i], numerators, i + 1, length); j < length;
+         j = find_equal(path, numerators[i], numerators, j + 1, length)) {
+      if (denominators[i] == denominators[j] && !report(i, j)) return false;
+    }
+  }
+  return true;
 }
 
 // Number of integers from low to high inclusive (0 for high = low - 1).

@@ -1,4 +1,5 @@
-// The pair scan against an independent all-pairs reference, on ratio arrays with planted matches.
+// The pair scans against an independent all-pairs reference and the fast block scan of every path
+// against the literal scan, on ratio arrays with planted matches and near misses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "friendly.hpp"
+#include "kernel_paths.hpp"
 
 namespace {
 
@@ -85,6 +87,156 @@ TEST(PairScan, EqualNumeratorsWithDifferentDenominatorsDoNotMatch) {
         [&](std::int64_t row, std::int64_t col) { found.emplace_back(row, col); });
   }
   EXPECT_EQ(found, (Pairs{{0, 2}}));
+}
+
+using friendly::KernelPath;
+
+using friendly_test::path_name;
+using friendly_test::runnable_paths;
+
+// Ratios drawn from a few values that agree in their low 16 bits (and, for 64-bit elements, in
+// their low 32 bits) without being equal, over three denominators, so that equal numerators
+// over other denominators and numerators equal only in their low bits are everywhere.
+template <typename Ratio>
+void near_miss_ratios(std::int64_t length, std::uint32_t seed, std::vector<Ratio>& numerators,
+                      std::vector<Ratio>& denominators) {
+  std::vector<std::int64_t> values = {7, 7 + 65'536, 7 - 65'536, 7 + (1 << 20), -65'529};
+  if (sizeof(Ratio) == 8) values.push_back(7 + (std::int64_t{1} << 32));
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<std::size_t> pick_value(0, values.size() * 2 - 1);
+  std::uniform_int_distribution<int> pick_denominator(1, 3);
+  numerators.resize(static_cast<std::size_t>(length));
+  denominators.resize(static_cast<std::size_t>(length));
+  for (std::size_t k = 0; k < numerators.size(); ++k) {
+    // Half the draws are one of the values above; the others are unique.
+    const std::size_t v = pick_value(random);
+    numerators[k] =
+        static_cast<Ratio>(v < values.size() ? values[v] : 200'000 + static_cast<Ratio>(k));
+    denominators[k] = static_cast<Ratio>(pick_denominator(random));
+  }
+}
+
+template <typename Ratio>
+Pairs literal_pairs(const std::vector<Ratio>& numerators, const std::vector<Ratio>& denominators) {
+  const auto length = static_cast<std::int64_t>(numerators.size());
+  Pairs found;
+  for (std::int64_t i = 0; i < length; ++i) {
+    friendly::scan_row_literal(
+        i, length, numerators.data(), denominators.data(),
+        [&](std::int64_t row, std::int64_t col) { found.emplace_back(row, col); });
+  }
+  return found;
+}
+
+// The pairs that scan_block reports over every block, in the order of the blocks.
+template <typename Ratio>
+Pairs block_pairs(KernelPath path, const std::vector<Ratio>& numerators,
+                  const std::vector<Ratio>& denominators) {
+  const auto length = static_cast<std::int64_t>(numerators.size());
+  Pairs found;
+  for (std::int64_t first = 0; first < length; first += friendly::kRowBlock) {
+    const bool finished =
+        friendly::scan_block(path, first, length, numerators.data(), denominators.data(),
+                             [&](std::int64_t row, std::int64_t col) {
+                               found.emplace_back(row, col);
+                               return true;
+                             });
+    EXPECT_TRUE(finished);
+  }
+  return found;
+}
+
+template <typename Ratio>
+void expect_block_scan_is_literal(KernelPath path, std::int64_t length, std::uint32_t seed) {
+  std::vector<Ratio> numerators;
+  std::vector<Ratio> denominators;
+  planted_ratios(length, seed, numerators, denominators);
+  EXPECT_EQ(block_pairs(path, numerators, denominators), literal_pairs(numerators, denominators))
+      << "planted, length " << length << ", " << sizeof(Ratio) << "-byte, " << path_name(path);
+  near_miss_ratios(length, seed, numerators, denominators);
+  const Pairs literal = literal_pairs(numerators, denominators);
+  EXPECT_EQ(block_pairs(path, numerators, denominators), literal)
+      << "near misses, length " << length << ", " << sizeof(Ratio) << "-byte, " << path_name(path);
+  if (length >= 40) {
+    EXPECT_FALSE(literal.empty()) << "near misses, length " << length;
+  }
+}
+
+TEST(BlockScan, ReportsTheLiteralScansPairsInItsOrderAroundBlockAndVectorSizes) {
+  const std::int64_t lengths[] = {0,  1,  2,  7,  8,  9,  15, 16,  17,  23,  24,  25,
+                                  31, 32, 33, 40, 63, 64, 65, 100, 129, 300, 1000};
+  for (const KernelPath path : runnable_paths()) {
+    for (const std::int64_t length : lengths) {
+      expect_block_scan_is_literal<std::int32_t>(path, length, 5);
+      expect_block_scan_is_literal<std::int64_t>(path, length, 6);
+    }
+  }
+}
+
+TEST(BlockScan, StopsWhenTheReportAsksTo) {
+  // Every pair matches.
+  const std::vector<std::int32_t> numerators(200, 7);
+  const std::vector<std::int32_t> denominators(200, 2);
+  for (const KernelPath path : runnable_paths()) {
+    int calls = 0;
+    const bool finished =
+        friendly::scan_block(path, 0, 200, numerators.data(), denominators.data(),
+                             [&](std::int64_t, std::int64_t) { return ++calls < 2; });
+    EXPECT_FALSE(finished) << path_name(path);
+    EXPECT_EQ(calls, 2) << path_name(path);
+  }
+}
+
+// matching_rows by brute force.
+template <typename Ratio>
+std::uint32_t reference_rows(const std::vector<Ratio>& numerators,
+                             const std::vector<Ratio>& denominators, std::int64_t first_row,
+                             std::int64_t rows, std::int64_t from, std::int64_t to) {
+  std::uint32_t found = 0;
+  for (std::int64_t r = 0; r < rows; ++r) {
+    const auto i = static_cast<std::size_t>(first_row + r);
+    for (std::int64_t j = std::max(from, first_row + r + 1); j < to; ++j) {
+      const auto c = static_cast<std::size_t>(j);
+      if (numerators[i] == numerators[c] && denominators[i] == denominators[c]) found |= 1U << r;
+    }
+  }
+  return found;
+}
+
+template <typename Ratio>
+void expect_windows_match(KernelPath path, std::uint32_t seed) {
+  std::vector<Ratio> numerators;
+  std::vector<Ratio> denominators;
+  near_miss_ratios(400, seed, numerators, denominators);
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<std::int64_t> position(0, 399);
+  std::uniform_int_distribution<std::int64_t> row_count(0, friendly::kRowBlock);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const std::int64_t rows = row_count(random);
+    const std::int64_t first_row = std::min<std::int64_t>(position(random), 400 - rows);
+    const std::int64_t a = position(random);
+    const std::int64_t b = position(random) + 1;
+    const std::int64_t from = std::min(a, b);
+    const std::int64_t to = std::max(a, b);
+    ASSERT_EQ(friendly::matching_rows(path, numerators.data(), denominators.data(), first_row, rows,
+                                      from, to),
+              reference_rows(numerators, denominators, first_row, rows, from, to))
+        << "rows " << first_row << "+" << rows << ", columns " << from << ".." << to << ", "
+        << sizeof(Ratio) << "-byte, " << path_name(path);
+
+    const Ratio x = numerators[static_cast<std::size_t>(position(random))];
+    const auto first = std::find(numerators.begin() + from, numerators.begin() + to, x);
+    ASSERT_EQ(friendly::find_equal(path, x, numerators.data(), from, to),
+              first - numerators.begin())
+        << "find " << x << " in " << from << ".." << to << ", " << path_name(path);
+  }
+}
+
+TEST(BlockScan, RowAndValueSearchesAgreeWithBruteForceOnAnyWindow) {
+  for (const KernelPath path : runnable_paths()) {
+    expect_windows_match<std::int32_t>(path, 11);
+    expect_windows_match<std::int64_t>(path, 12);
+  }
 }
 
 }  // namespace

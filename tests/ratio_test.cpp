@@ -1,20 +1,24 @@
-// The ratio step and gcd: the defining table, and divisor sums against an independent
-// factorisation over whole windows of the 32-bit domain.
+// The ratio step and gcd: the defining table, divisor sums against an independent factorisation
+// over whole windows of the 32-bit domain, and the fast kernels of every path against the
+// literal loop.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <numeric>
+#include <random>
 #include <vector>
 
 #include "friendly.hpp"
+#include "kernel_paths.hpp"
 
 namespace {
 
 using friendly::divisor_sum;
 using friendly::divisor_sum_literal;
 using friendly::gcd;
+using friendly::KernelPath;
 using friendly::store_ratio;
 
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
@@ -201,6 +205,169 @@ TEST(CandidateTests, CountsTheTrialDivisionsOfTheLiteralLoop) {
   for (std::int32_t n = 1; n <= 100'000; ++n)
     total += friendly::candidate_tests(n);
   EXPECT_EQ(total, 798'187'214);
+}
+
+using friendly_test::path_name;
+using friendly_test::runnable_paths;
+
+bool is_prime(std::int64_t n) {
+  if (n < 2) return false;
+  for (std::int64_t p = 2; p * p <= n; ++p) {
+    if (n % p == 0) return false;
+  }
+  return true;
+}
+
+// Largest prime at most n.
+std::int32_t prime_at_most(std::int32_t n) {
+  while (!is_prime(n))
+    --n;
+  return n;
+}
+
+TEST(FastDivisorSum, AvailablePathsIncludeAvx2WhereTheProcessorHasIt) {
+  EXPECT_TRUE(friendly::path_available(KernelPath::portable));
+  EXPECT_EQ(friendly::path_available(KernelPath::avx2), friendly::cpu_has_avx2());
+  EXPECT_EQ(friendly::fastest_path(),
+            friendly::cpu_has_avx2() ? KernelPath::avx2 : KernelPath::portable);
+  if (!friendly::cpu_has_avx2()) GTEST_SKIP() << "no AVX2 here: only the portable path ran";
+}
+
+TEST(FastDivisorSum, EqualsTheLiteralLoopForEveryNumberUpToOneHundredThousand) {
+  const std::vector<KernelPath> paths = runnable_paths();
+  for (std::int32_t n = -50; n <= 100'000; ++n) {
+    const std::int64_t literal = divisor_sum_literal(n);
+    for (const KernelPath path : paths)
+      ASSERT_EQ(divisor_sum(n, path), literal) << "n = " << n << " on " << path_name(path);
+  }
+}
+
+TEST(FastDivisorSum, EqualsTheLiteralLoopOnRandomNumbersOfTheWholeRange) {
+  // Numbers whose literal loop is short enough to run here (a few million candidates); the
+  // draw still covers every size up to 2^31 - 1.
+  std::mt19937 random(20'240'601);
+  std::uniform_int_distribution<std::int32_t> draw(3, kMax);
+  const std::vector<KernelPath> paths = runnable_paths();
+  int compared = 0;
+  while (compared < 150) {
+    const std::int32_t n = draw(random);
+    if (friendly::candidate_tests(n) > (1 << 22)) continue;
+    ++compared;
+    const std::int64_t literal = divisor_sum_literal(n);
+    for (const KernelPath path : paths)
+      ASSERT_EQ(divisor_sum(n, path), literal) << "n = " << n << " on " << path_name(path);
+  }
+}
+
+TEST(FastDivisorSum, EqualsTheLiteralLoopOnSquaresPrimesAndTwicePrimes) {
+  std::vector<std::int32_t> numbers;
+  // Squares of every size, the largest square below 2^31 included.
+  for (std::int32_t root = 2; root <= 46'340; root += root < 400 ? 1 : 997)
+    numbers.push_back(root * root);
+  numbers.push_back(46'340 * 46'340);
+  numbers.push_back(prime_at_most(46'340) * prime_at_most(46'340));
+  // Primes and twice primes around the sizes where the kernels change precision (2^24) and
+  // a few beyond the exhaustive range.
+  for (const std::int32_t bound : {131'071, 1'000'000, 8'388'608, 16'777'216, 16'777'300}) {
+    const std::int32_t p = prime_at_most(bound);
+    numbers.push_back(p);
+    numbers.push_back(2 * prime_at_most(bound / 2));
+  }
+  // Every number on both sides of 2^24.
+  for (std::int32_t n = (1 << 24) - 12; n <= (1 << 24) + 12; ++n)
+    numbers.push_back(n);
+  const std::vector<KernelPath> paths = runnable_paths();
+  for (const std::int32_t n : numbers) {
+    const std::int64_t literal = divisor_sum_literal(n);
+    for (const KernelPath path : paths)
+      ASSERT_EQ(divisor_sum(n, path), literal) << "n = " << n << " on " << path_name(path);
+  }
+}
+
+TEST(FastDivisorSum, MatchesFactorisationOnTheLargestPrimesAndTwicePrimes) {
+  // Here the literal loop would test about 2^31 candidates per number; the factorisation,
+  // which the literal loop matches (see DivisorSum above), is the reference instead.
+  const std::int32_t numbers[] = {kMax, 2 * prime_at_most(kMax / 2)};
+  for (const KernelPath path : runnable_paths()) {
+    for (const std::int32_t n : numbers)
+      EXPECT_EQ(divisor_sum(n, path), sigma_by_factoring(n)) << n << " on " << path_name(path);
+  }
+}
+
+TEST(FastDivisorSum, NumbersUpToTwoSkipTheTrialDivision) {
+  for (const KernelPath path : runnable_paths()) {
+    for (const std::int32_t n : {kMin, kMin + 1, -7, -1, 0, 1, 2})
+      EXPECT_EQ(divisor_sum(n, path), std::int64_t{n} + 1) << n << " on " << path_name(path);
+  }
+}
+
+// next_divisor_* of either kind on either path.
+std::int32_t next_divisor(KernelPath path, bool stepping, std::int32_t n, std::int32_t from,
+                          std::int32_t to) {
+  if (path == KernelPath::avx2) {
+    return stepping ? friendly::next_divisor_stepping_avx2(n, from, to)
+                    : friendly::next_divisor_dividing_avx2(n, from, to);
+  }
+  return stepping ? friendly::next_divisor_stepping_portable(n, from, to)
+                  : friendly::next_divisor_dividing_portable(n, from, to);
+}
+
+// The first divisor of n in [from, to), or to.
+std::int32_t first_divisor(std::int32_t n, std::int32_t from, std::int32_t to) {
+  for (std::int32_t f = from; f < to; ++f) {
+    if (n % f == 0) return f;
+  }
+  return to;
+}
+
+TEST(NextDivisor, FindsADivisorAtEveryPositionOfItsRange) {
+  // A divisor planted at each position of ranges that fill the lanes unevenly, so that it
+  // lies in every lane and every step of a lane once, and in the tail after the lanes.
+  struct Case {
+    std::int32_t divisor;
+    std::int32_t cofactor;
+  };
+  const Case cases[] = {{1'000'003, 997}, {40'009, 3}, {9'973, 7}, {50'000, 42'949}};
+  for (const KernelPath path : runnable_paths()) {
+    for (const Case& c : cases) {
+      const std::int32_t n = c.divisor * c.cofactor;
+      for (const std::int32_t count : {1, 23, 24 * 16 - 1, 24 * 16 + 5, 16 * 20 + 15, 700}) {
+        for (std::int32_t position = 0; position < count; ++position) {
+          const std::int32_t from = c.divisor - position;
+          const std::int32_t to = from + count;
+          const std::int32_t expected = first_divisor(n, from, to);
+          ASSERT_EQ(next_divisor(path, false, n, from, to), expected)
+              << n << " from " << from << " to " << to << " on " << path_name(path);
+          if (std::int64_t{from} * from >= n) {
+            ASSERT_EQ(next_divisor(path, true, n, from, to), expected)
+                << n << " from " << from << " to " << to << " on " << path_name(path);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(NextDivisor, AgreesWithDivisionOnRandomRanges) {
+  // Products of two random factors have several divisors near and above the square root.
+  std::mt19937 random(77);
+  std::uniform_int_distribution<std::int32_t> factor(2, 46'000);
+  std::uniform_int_distribution<std::int32_t> span(0, 3000);
+  for (const KernelPath path : runnable_paths()) {
+    for (int trial = 0; trial < 3000; ++trial) {
+      const std::int32_t n = factor(random) * factor(random);
+      const auto root = static_cast<std::int32_t>(std::sqrt(static_cast<double>(n)));
+      // Division: any start from 2; stepping: starts at or above the square root.
+      const std::int32_t low = 2 + span(random) % (root + 1);
+      const std::int32_t low_to = low + span(random);
+      ASSERT_EQ(next_divisor(path, false, n, low, low_to), first_divisor(n, low, low_to))
+          << n << " from " << low << " on " << path_name(path);
+      const std::int32_t high = root + 1 + span(random);
+      const std::int32_t high_to = high + span(random);
+      ASSERT_EQ(next_divisor(path, true, n, high, high_to), first_divisor(n, high, high_to))
+          << n << " from " << high << " on " << path_name(path);
+    }
+  }
 }
 
 }  // namespace

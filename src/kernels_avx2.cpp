@@ -1,0 +1,276 @@
+// AVX2 kernels: the only source compiled for AVX2, called only where cpu_has_avx2() is true. It
+// uses intrinsics and its own internal helpers only (nothing inline from shared headers), so no
+// AVX2 instruction can leak into the portable path through the linker's choice of one copy.
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kernels.hpp"
+
+namespace friendly {
+
+namespace {
+
+// Lanes of the stepping kernel, three vectors of eight: 24 independent segments hide the
+// dependency chain of each remainder update (fewer leave it exposed, more spill registers).
+constexpr std::int32_t kStepLanes = 24;
+// Shortest segment worth the lanes' setup (one division each).
+constexpr std::int32_t kMinSegment = 16;
+
+// Eight stepping lanes: candidate f, n = q f + r, and the unsigned minimum of the remainders
+// tested so far (0 once a candidate divided n).
+struct Lanes {
+  __m256i f;
+  __m256i q;
+  __m256i r;
+  __m256i smallest;
+};
+
+// Lanes from the candidates f, quotients q and remainders r of eight aligned entries.
+inline Lanes load_lanes(const std::int32_t* f, const std::int32_t* q, const std::int32_t* r) {
+  return {_mm256_load_si256(reinterpret_cast<const __m256i*>(f)),
+          _mm256_load_si256(reinterpret_cast<const __m256i*>(q)),
+          _mm256_load_si256(reinterpret_cast<const __m256i*>(r)), _mm256_set1_epi32(-1)};
+}
+
+// Bit k set where lane k of v is 0.
+inline unsigned zero_lanes(__m256i v) {
+  const __m256i zero = _mm256_cmpeq_epi32(v, _mm256_setzero_si256());
+  return static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(zero)));
+}
+
+// Tests every lane's candidate, then moves it to f + 1: r -= q, and where r < 0, r += f + 1 and
+// q -= 1 (one correction suffices while q <= f).
+inline void test_and_step(Lanes& lanes) {
+  lanes.smallest = _mm256_min_epu32(lanes.smallest, lanes.r);
+  lanes.f = _mm256_add_epi32(lanes.f, _mm256_set1_epi32(1));
+  lanes.r = _mm256_sub_epi32(lanes.r, lanes.q);
+  const __m256i negative = _mm256_srai_epi32(lanes.r, 31);
+  lanes.r = _mm256_add_epi32(lanes.r, _mm256_and_si256(negative, lanes.f));
+  lanes.q = _mm256_add_epi32(lanes.q, negative);
+}
+
+}  // namespace
+
+std::int32_t next_divisor_dividing_avx2(std::int32_t n, std::int32_t from,
+                                        std::int32_t to) noexcept {
+  // The quotient q of two integers below 2^24 in single precision, or below 2^31 in double
+  // precision, truncates to the integer quotient: a quotient below an integer k is below it by
+  // at least 1 / f, more than the rounding error of n / f. And q f == n exactly when f divides n.
+  std::int32_t f = from;
+  if (n < (1 << 24)) {
+    const __m256 number = _mm256_set1_ps(static_cast<float>(n));
+    const __m256 sixteen = _mm256_set1_ps(16.0F);
+    __m256 low = _mm256_add_ps(_mm256_set1_ps(static_cast<float>(from)),
+                               _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7));
+    __m256 high = _mm256_add_ps(low, _mm256_set1_ps(8.0F));
+    for (; to - f >= 16; f += 16) {
+      const __m256 q_low = _mm256_round_ps(_mm256_div_ps(number, low), _MM_FROUND_TRUNC);
+      const __m256 q_high = _mm256_round_ps(_mm256_div_ps(number, high), _MM_FROUND_TRUNC);
+      const __m256 hit_low = _mm256_cmp_ps(_mm256_mul_ps(q_low, low), number, _CMP_EQ_OQ);
+      const __m256 hit_high = _mm256_cmp_ps(_mm256_mul_ps(q_high, high), number, _CMP_EQ_OQ);
+      const auto hits =
+          static_cast<unsigned>(_mm256_movemask_ps(hit_low) | (_mm256_movemask_ps(hit_high) << 8));
+      if (hits != 0) return f + __builtin_ctz(hits);
+      low = _mm256_add_ps(low, sixteen);
+      high = _mm256_add_ps(high, sixteen);
+    }
+  } else {
+    const __m256d number = _mm256_set1_pd(static_cast<double>(n));
+    const __m256d eight = _mm256_set1_pd(8.0);
+    __m256d low = _mm256_setr_pd(from, from + 1.0, from + 2.0, from + 3.0);
+    __m256d high = _mm256_add_pd(low, _mm256_set1_pd(4.0));
+    for (; to - f >= 8; f += 8) {
+      const __m256d q_low = _mm256_round_pd(_mm256_div_pd(number, low), _MM_FROUND_TRUNC);
+      const __m256d q_high = _mm256_round_pd(_mm256_div_pd(number, high), _MM_FROUND_TRUNC);
+      const __m256d hit_low = _mm256_cmp_pd(_mm256_mul_pd(q_low, low), number, _CMP_EQ_OQ);
+      const __m256d hit_high = _mm256_cmp_pd(_mm256_mul_pd(q_high, high), number, _CMP_EQ_OQ);
+      const auto hits =
+          static_cast<unsigned>(_mm256_movemask_pd(hit_low) | (_mm256_movemask_pd(hit_high) << 4));
+      if (hits != 0) return f + __builtin_ctz(hits);
+      low = _mm256_add_pd(low, eight);
+      high = _mm256_add_pd(high, eight);
+    }
+  }
+  return next_divisor_dividing_portable(n, f, to);
+}
+
+std::int32_t next_divisor_stepping_avx2(std::int32_t n, std::int32_t from,
+                                        std::int32_t to) noexcept {
+  const std::int32_t segment = (to - from) / kStepLanes;
+  if (segment < kMinSegment) return next_divisor_stepping_portable(n, from, to);
+
+  // Lane k walks the candidates from + k segment ... from + (k + 1) segment - 1.
+  alignas(32) std::int32_t start[kStepLanes];
+  alignas(32) std::int32_t quotient[kStepLanes];
+  alignas(32) std::int32_t remainder[kStepLanes];
+  for (std::int32_t k = 0; k < kStepLanes; ++k) {
+    start[k] = from + k * segment;
+    quotient[k] = n / start[k];
+    remainder[k] = n % start[k];
+  }
+  Lanes a = load_lanes(start, quotient, remainder);
+  Lanes b = load_lanes(start + 8, quotient + 8, remainder + 8);
+  Lanes c = load_lanes(start + 16, quotient + 16, remainder + 16);
+  for (std::int32_t step = 0; step < segment; ++step) {
+    test_and_step(a);
+    test_and_step(b);
+    test_and_step(c);
+  }
+
+  // The first lane that met a zero remainder holds the first divisor.
+  const unsigned met =
+      zero_lanes(a.smallest) | zero_lanes(b.smallest) << 8 | zero_lanes(c.smallest) << 16;
+  if (met != 0) {
+    const std::int32_t lane_start = start[__builtin_ctz(met)];
+    return next_divisor_stepping_portable(n, lane_start, lane_start + segment);
+  }
+  return next_divisor_stepping_portable(n, from + kStepLanes * segment, to);
+}
+
+namespace {
+
+// Lane operations for 32-bit and 64-bit elements.
+__m256i broadcast(std::int32_t x) {
+  return _mm256_set1_epi32(x);
+}
+__m256i broadcast(std::int64_t x) {
+  return _mm256_set1_epi64x(x);
+}
+__m256i equal_lanes(__m256i a, __m256i b, std::int32_t /*element*/) {
+  return _mm256_cmpeq_epi32(a, b);
+}
+__m256i equal_lanes(__m256i a, __m256i b, std::int64_t /*element*/) {
+  return _mm256_cmpeq_epi64(a, b);
+}
+template <typename Ratio>
+__m256i load(const Ratio* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+constexpr int kBlockRows = 8;
+
+// The low 16 bits of the 16 elements from p on, in some fixed order.
+__m256i low_halves(const std::int32_t* p) {
+  // Even 16-bit lanes from the first eight elements, odd ones from the next eight.
+  const __m256i a = load(p);
+  const __m256i b = _mm256_slli_epi32(load(p + 8), 16);
+  return _mm256_blend_epi16(a, b, 0xAA);
+}
+__m256i low_halves(const std::int64_t* p) {
+  // The four vectors' low halves go to 16-bit lanes 4k, 4k + 1, 4k + 2 and 4k + 3.
+  const __m256i a = load(p);
+  const __m256i b = _mm256_slli_epi64(load(p + 4), 16);
+  const __m256i c = _mm256_slli_epi64(load(p + 8), 32);
+  const __m256i d = _mm256_slli_epi64(load(p + 12), 48);
+  return _mm256_blend_epi16(_mm256_blend_epi16(a, b, 0x22), _mm256_blend_epi16(c, d, 0x88), 0xCC);
+}
+
+// matching_rows for the 16 columns from j on, all after the block's rows, in full.
+template <typename Ratio>
+std::uint32_t matching_rows_step(const Ratio* numerators, const Ratio* denominators,
+                                 std::int64_t first_row, std::int64_t rows, std::int64_t j) {
+  constexpr std::int64_t kLanes = 32 / sizeof(Ratio);
+  constexpr std::size_t kVectors = sizeof(Ratio) / 2;  // 16 columns
+  __m256i column_numerators[kVectors];
+  __m256i column_denominators[kVectors];
+  for (std::size_t v = 0; v < kVectors; ++v) {
+    const std::int64_t column = j + static_cast<std::int64_t>(v) * kLanes;
+    column_numerators[v] = load(numerators + column);
+    column_denominators[v] = load(denominators + column);
+  }
+  std::uint32_t found = 0;
+  for (std::int64_t r = 0; r < rows; ++r) {
+    const __m256i numerator = broadcast(numerators[first_row + r]);
+    const __m256i denominator = broadcast(denominators[first_row + r]);
+    __m256i equal = _mm256_setzero_si256();
+    for (std::size_t v = 0; v < kVectors; ++v) {
+      equal = _mm256_or_si256(
+          equal, _mm256_and_si256(equal_lanes(column_numerators[v], numerator, Ratio{}),
+                                  equal_lanes(column_denominators[v], denominator, Ratio{})));
+    }
+    if (!_mm256_testz_si256(equal, equal)) found |= 1U << r;
+  }
+  return found;
+}
+
+template <typename Ratio>
+std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denominators,
+                                   std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                                   std::int64_t to) noexcept {
+  // Columns inside the block (where j > i decides) go to the exact portable kernel.
+  const std::int64_t block_end = first_row + rows;
+  const std::int64_t after = from > block_end ? from : block_end;
+  std::uint32_t found = matching_rows_portable(numerators, denominators, first_row, rows, from,
+                                               to < after ? to : after);
+  if (rows <= 0) return found;
+
+  // Sixteen columns at a time against the block's eight rows (missing rows repeat the last
+  // one), on the numerators' low 16 bits first: sixteen comparisons per instruction. Equal
+  // numerators have equal low bits, so only a step with an equal low half can hold a match, and
+  // there the columns are compared in full. Such steps are not rare (one in sixty on the numbers
+  // up to 100000, mostly equal numerators over other denominators), so that check is vector
+  // code too.
+  constexpr std::int64_t kStep = 16;
+  __m256i row[kBlockRows];
+  for (int r = 0; r < kBlockRows; ++r) {
+    const Ratio x = numerators[first_row + (r < rows ? r : rows - 1)];
+    row[r] = _mm256_set1_epi16(static_cast<short>(x & 0xFFFF));
+  }
+  std::int64_t j = after;
+  for (; to - j >= kStep; j += kStep) {
+    const __m256i column = low_halves(numerators + j);
+    __m256i equal = _mm256_cmpeq_epi16(column, row[0]);
+    for (int r = 1; r < kBlockRows; ++r)
+      equal = _mm256_or_si256(equal, _mm256_cmpeq_epi16(column, row[r]));
+    if (!_mm256_testz_si256(equal, equal))
+      found |= matching_rows_step(numerators, denominators, first_row, rows, j);
+  }
+  return found | matching_rows_portable(numerators, denominators, first_row, rows, j, to);
+}
+
+template <typename Ratio>
+std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
+                               std::int64_t to) noexcept {
+  // Four vectors per step; the step that holds a match is searched again exactly.
+  constexpr std::int64_t kLanes = 32 / sizeof(Ratio);
+  constexpr std::int64_t kStep = 4 * kLanes;
+  const __m256i wanted = broadcast(x);
+  std::int64_t j = from;
+  for (; to - j >= kStep; j += kStep) {
+    const __m256i equal = _mm256_or_si256(
+        _mm256_or_si256(equal_lanes(load(values + j), wanted, Ratio{}),
+                        equal_lanes(load(values + j + kLanes), wanted, Ratio{})),
+        _mm256_or_si256(equal_lanes(load(values + j + 2 * kLanes), wanted, Ratio{}),
+                        equal_lanes(load(values + j + 3 * kLanes), wanted, Ratio{})));
+    if (!_mm256_testz_si256(equal, equal)) return find_equal_portable(x, values, j, j + kStep);
+  }
+  return find_equal_portable(x, values, j, to);
+}
+
+}  // namespace
+
+std::uint32_t matching_rows_avx2(const std::int32_t* numerators, const std::int32_t* denominators,
+                                 std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                                 std::int64_t to) noexcept {
+  return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
+}
+
+std::uint32_t matching_rows_avx2(const std::int64_t* numerators, const std::int64_t* denominators,
+                                 std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                                 std::int64_t to) noexcept {
+  return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
+}
+
+std::int64_t find_equal_avx2(std::int32_t x, const std::int32_t* values, std::int64_t from,
+                             std::int64_t to) noexcept {
+  return find_equal_vector(x, values, from, to);
+}
+
+std::int64_t find_equal_avx2(std::int64_t x, const std::int64_t* values, std::int64_t from,
+                             std::int64_t to) noexcept {
+  return find_equal_vector(x, values, from, to);
+}
+
+}  // namespace friendly

@@ -1,0 +1,188 @@
+// Portable kernels: plain C++ for any x86-64, written as independent lanes and fixed-size
+// chunks that the compiler turns into SSE2 vector code. The AVX2 kernels hand their short
+// ranges and rare exact checks to these.
+#include <cstdint>
+
+#include "kernels.hpp"
+
+namespace friendly {
+
+bool cpu_has_avx2() noexcept {
+  // libgcc's (or compiler-rt's) feature check also requires the OS to save the AVX state.
+  static const bool supported = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return supported;
+}
+
+std::int32_t next_divisor_dividing_portable(std::int32_t n, std::int32_t from,
+                                            std::int32_t to) noexcept {
+  for (std::int32_t f = from; f < to; ++f) {
+    if (n % f == 0) return f;
+  }
+  return to;
+}
+
+namespace {
+
+// Lanes of the stepping kernel: independent segments, so the 4-cycle chain of one remainder
+// update overlaps with the others.
+constexpr std::int32_t kStepLanes = 16;
+// Shortest segment worth the lanes' setup (one division each).
+constexpr std::int32_t kMinSegment = 16;
+
+// The stepping test of every candidate of [from, to), one after the other.
+std::int32_t next_divisor_stepping_scalar(std::int32_t n, std::int32_t from,
+                                          std::int32_t to) noexcept {
+  if (from >= to) return to;
+  std::int32_t q = n / from;
+  std::int32_t r = n % from;
+  for (std::int32_t f = from;;) {
+    if (r == 0) return f;
+    if (++f == to) return to;
+    // n = q (f - 1) + r = q f + (r - q); one correction suffices because q <= f.
+    r -= q;
+    if (r < 0) {
+      r += f;
+      --q;
+    }
+  }
+}
+
+}  // namespace
+
+std::int32_t next_divisor_stepping_portable(std::int32_t n, std::int32_t from,
+                                            std::int32_t to) noexcept {
+  const std::int32_t segment = (to - from) / kStepLanes;
+  if (segment < kMinSegment) return next_divisor_stepping_scalar(n, from, to);
+
+  // Lane k walks the candidates from + k segment ... from + (k + 1) segment - 1.
+  std::int32_t f[kStepLanes];
+  std::int32_t q[kStepLanes];
+  std::int32_t r[kStepLanes];
+  std::int32_t zero[kStepLanes];
+  for (std::int32_t k = 0; k < kStepLanes; ++k) {
+    f[k] = from + k * segment;
+    q[k] = n / f[k];
+    r[k] = n % f[k];
+    zero[k] = 0;
+  }
+  for (std::int32_t step = 0; step < segment; ++step) {
+    for (std::int32_t k = 0; k < kStepLanes; ++k) {
+      zero[k] |= static_cast<std::int32_t>(r[k] == 0);
+      f[k] += 1;
+      r[k] -= q[k];
+      const std::int32_t negative = r[k] >> 31;  // all ones when r went below 0
+      r[k] += negative & f[k];
+      q[k] += negative;
+    }
+  }
+
+  // The first lane that met a zero remainder holds the first divisor.
+  for (std::int32_t k = 0; k < kStepLanes; ++k) {
+    if (zero[k] != 0) {
+      const std::int32_t start = from + k * segment;
+      return next_divisor_stepping_scalar(n, start, start + segment);
+    }
+  }
+  return next_divisor_stepping_scalar(n, from + kStepLanes * segment, to);
+}
+
+namespace {
+
+// Columns per chunk of the numerator filter.
+constexpr std::int64_t kChunk = 64;
+// Rows of a block.
+constexpr std::int64_t kMaxRows = 8;
+
+// matching_rows by testing every (row, column) pair in full.
+template <typename Ratio>
+std::uint32_t matching_rows_exact(const Ratio* numerators, const Ratio* denominators,
+                                  std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                                  std::int64_t to) noexcept {
+  std::uint32_t found = 0;
+  for (std::int64_t r = 0; r < rows; ++r) {
+    const std::int64_t i = first_row + r;
+    for (std::int64_t j = from > i + 1 ? from : i + 1; j < to; ++j) {
+      if (numerators[i] == numerators[j] && denominators[i] == denominators[j]) {
+        found |= 1U << r;
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+template <typename Ratio>
+std::uint32_t matching_rows_chunked(const Ratio* numerators, const Ratio* denominators,
+                                    std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                                    std::int64_t to) noexcept {
+  // Columns inside the block (where j > i decides), then those after it, which every row has.
+  const std::int64_t block_end = first_row + rows;
+  const std::int64_t after = from > block_end ? from : block_end;
+  std::uint32_t found =
+      matching_rows_exact(numerators, denominators, first_row, rows, from, to < after ? to : after);
+  if (rows <= 0) return found;
+
+  // Numerator filter, eight rows against each column; missing rows repeat the last row.
+  Ratio row_numerators[kMaxRows];
+  for (std::int64_t r = 0; r < kMaxRows; ++r)
+    row_numerators[r] = numerators[first_row + (r < rows ? r : rows - 1)];
+  for (std::int64_t chunk = after; chunk < to; chunk += kChunk) {
+    const std::int64_t end = to - chunk < kChunk ? to : chunk + kChunk;
+    Ratio equal = 0;
+    for (std::int64_t j = chunk; j < end; ++j) {
+      const Ratio value = numerators[j];
+      for (std::int64_t r = 0; r < kMaxRows; ++r)
+        equal |= static_cast<Ratio>(value == row_numerators[r]);
+    }
+    if (equal != 0)
+      found |= matching_rows_exact(numerators, denominators, first_row, rows, chunk, end);
+  }
+  return found;
+}
+
+template <typename Ratio>
+std::int64_t find_equal_chunked(Ratio x, const Ratio* values, std::int64_t from,
+                                std::int64_t to) noexcept {
+  for (std::int64_t chunk = from; chunk < to; chunk += kChunk) {
+    const std::int64_t end = to - chunk < kChunk ? to : chunk + kChunk;
+    Ratio equal = 0;
+    for (std::int64_t j = chunk; j < end; ++j)
+      equal |= static_cast<Ratio>(values[j] == x);
+    if (equal == 0) continue;
+    for (std::int64_t j = chunk; j < end; ++j) {
+      if (values[j] == x) return j;
+    }
+  }
+  return to;
+}
+
+}  // namespace
+
+std::uint32_t matching_rows_portable(const std::int32_t* numerators,
+                                     const std::int32_t* denominators, std::int64_t first_row,
+                                     std::int64_t rows, std::int64_t from,
+                                     std::int64_t to) noexcept {
+  return matching_rows_chunked(numerators, denominators, first_row, rows, from, to);
+}
+
+std::uint32_t matching_rows_portable(const std::int64_t* numerators,
+                                     const std::int64_t* denominators, std::int64_t first_row,
+                                     std::int64_t rows, std::int64_t from,
+                                     std::int64_t to) noexcept {
+  return matching_rows_chunked(numerators, denominators, first_row, rows, from, to);
+}
+
+std::int64_t find_equal_portable(std::int32_t x, const std::int32_t* values, std::int64_t from,
+                                 std::int64_t to) noexcept {
+  return find_equal_chunked(x, values, from, to);
+}
+
+std::int64_t find_equal_portable(std::int64_t x, const std::int64_t* values, std::int64_t from,
+                                 std::int64_t to) noexcept {
+  return find_equal_chunked(x, values, from, to);
+}
+
+}  // namespace friendly
