@@ -125,17 +125,19 @@ std::uint32_t matching_rows_chunked(const Ratio* numerators, const Ratio* denomi
       matching_rows_exact(numerators, denominators, first_row, rows, from, to < after ? to : after);
   if (rows <= 0) return found;
 
-  // Numerator filter, eight rows against each column; missing rows repeat the last row.
-  Ratio row_numerators[kMaxRows];
+  // Numerator filter on the low 32 bits (the width of an SSE2 comparison), eight rows against
+  // each column; missing rows repeat the last row. A chunk that passes is compared in full.
+  std::uint32_t row_numerators[kMaxRows];
   for (std::int64_t r = 0; r < kMaxRows; ++r)
-    row_numerators[r] = numerators[first_row + (r < rows ? r : rows - 1)];
+    row_numerators[r] =
+        static_cast<std::uint32_t>(numerators[first_row + (r < rows ? r : rows - 1)]);
   for (std::int64_t chunk = after; chunk < to; chunk += kChunk) {
     const std::int64_t end = to - chunk < kChunk ? to : chunk + kChunk;
-    Ratio equal = 0;
+    std::uint32_t equal = 0;
     for (std::int64_t j = chunk; j < end; ++j) {
-      const Ratio value = numerators[j];
+      const auto value = static_cast<std::uint32_t>(numerators[j]);
       for (std::int64_t r = 0; r < kMaxRows; ++r)
-        equal |= static_cast<Ratio>(value == row_numerators[r]);
+        equal |= static_cast<std::uint32_t>(value == row_numerators[r]);
     }
     if (equal != 0)
       found |= matching_rows_exact(numerators, denominators, first_row, rows, chunk, end);
