@@ -220,10 +220,14 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
   }
   std::int64_t j = after;
   for (; to - j >= kStep; j += kStep) {
+    // Where a row's low half equals a column's, their exclusive or is 0, and so is the least
+    // over the rows. (Equality masks would do as well, but clang 14 turns their union into
+    // byte shuffles.)
     const __m256i column = low_halves(numerators + j);
-    __m256i equal = _mm256_cmpeq_epi16(column, row[0]);
+    __m256i least = _mm256_xor_si256(column, row[0]);
     for (int r = 1; r < kBlockRows; ++r)
-      equal = _mm256_or_si256(equal, _mm256_cmpeq_epi16(column, row[r]));
+      least = _mm256_min_epu16(least, _mm256_xor_si256(column, row[r]));
+    const __m256i equal = _mm256_cmpeq_epi16(least, _mm256_setzero_si256());
     if (!_mm256_testz_si256(equal, equal))
       found |= matching_rows_step(numerators, denominators, first_row, rows, j);
   }
