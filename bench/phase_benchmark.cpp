@@ -92,9 +92,9 @@ void pair_phase(benchmark::State& state, bool literal, KernelPath path) {
     benchmark::DoNotOptimize(matches);
   }
   state.counters["pairs"] = static_cast<double>(matches);
-  state.counters["comparisons/s"] =
-      benchmark::Counter(static_cast<double>(length * (length - 1) / 2),
-                         benchmark::Counter::kIsIterationInvariantRate);
+  const std::int64_t comparisons = length * (length - 1) / 2;
+  state.counters["comparisons/s"] = benchmark::Counter(
+      static_cast<double>(comparisons), benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // One benchmark per phase, element width and kernel: "Phase/width/kernel".

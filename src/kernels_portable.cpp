@@ -11,7 +11,7 @@ bool cpu_has_avx2() noexcept {
   // libgcc's (or compiler-rt's) feature check also requires the OS to save the AVX state.
   static const bool supported = [] {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
+    return static_cast<bool>(__builtin_cpu_supports("avx2"));
   }();
   return supported;
 }
@@ -136,8 +136,8 @@ std::uint32_t matching_rows_chunked(const Ratio* numerators, const Ratio* denomi
     std::uint32_t equal = 0;
     for (std::int64_t j = chunk; j < end; ++j) {
       const auto value = static_cast<std::uint32_t>(numerators[j]);
-      for (std::int64_t r = 0; r < kMaxRows; ++r)
-        equal |= static_cast<std::uint32_t>(value == row_numerators[r]);
+      for (const std::uint32_t row_numerator : row_numerators)
+        equal |= static_cast<std::uint32_t>(value == row_numerator);
     }
     if (equal != 0)
       found |= matching_rows_exact(numerators, denominators, first_row, rows, chunk, end);
