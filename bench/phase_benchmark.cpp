@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "friendly.hpp"
@@ -49,20 +50,19 @@ void ratio_phase(benchmark::State& state, bool literal, KernelPath path) {
       benchmark::Counter(static_cast<double>(tests), benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// The ratios of low..high, computed once per element type.
+// Numerators and denominators of low..high, computed once per element type.
 template <typename Ratio>
-const std::vector<Ratio>& ratios(bool want_numerators) {
+const std::pair<std::vector<Ratio>, std::vector<Ratio>>& ratios() {
   static const auto both = [] {
     const auto length = static_cast<std::size_t>(friendly::range_length(kLow, kHigh));
-    std::vector<Ratio> numerators(length);
-    std::vector<Ratio> denominators(length);
+    std::pair<std::vector<Ratio>, std::vector<Ratio>> arrays(length, length);
     for (std::int32_t n = kLow; n <= kHigh; ++n) {
       const auto k = static_cast<std::size_t>(n - kLow);
-      friendly::store_ratio(n, friendly::divisor_sum(n), numerators[k], denominators[k]);
+      friendly::store_ratio(n, friendly::divisor_sum(n), arrays.first[k], arrays.second[k]);
     }
-    return std::vector<std::vector<Ratio>>{numerators, denominators};
+    return arrays;
   }();
-  return both[want_numerators ? 0 : 1];
+  return both;
 }
 
 // The pair phase of low..high on one thread, counting the matches instead of printing them.
@@ -72,8 +72,7 @@ void pair_phase(benchmark::State& state, bool literal, KernelPath path) {
     state.SkipWithError("this processor lacks the path's instructions");
     return;
   }
-  const std::vector<Ratio>& numerators = ratios<Ratio>(true);
-  const std::vector<Ratio>& denominators = ratios<Ratio>(false);
+  const auto& [numerators, denominators] = ratios<Ratio>();
   const auto length = static_cast<std::int64_t>(numerators.size());
   std::int64_t matches = 0;
   for (auto _ : state) {

@@ -14,10 +14,9 @@ namespace friendly {
 inline constexpr const char* kPairFormat = "%d and %d are FRIENDLY \n";
 inline constexpr const char* kTimeFormat = "Tempo total %lf seconds\n";
 
-// Numbers per chunk of the ratio phase (dynamic schedule) and rows per block of the pair phase
-// (static schedule).
+// Numbers per chunk of the ratio phase (dynamic schedule); the pair phase's blocks of kRowBlock
+// rows (static schedule) are defined with the kernels that scan them.
 inline constexpr int kRatioChunk = 16;
-inline constexpr int kRowBlock = 8;
 
 // Largest last bound for which every divisor sum of the range fits a 32-bit signed integer.
 //

@@ -2,13 +2,17 @@
 // candidate tests or ratio comparisons of the literal loops in friendly.hpp, only each one more
 // cheaply. The *_avx2 kernels may run only where cpu_has_avx2() is true.
 //
-// This header declares functions only: kernels_avx2.cpp, compiled for AVX2, includes it, and an
-// inline function defined here could be linked into the portable path in its AVX2 form.
+// This header declares functions and constants only: kernels_avx2.cpp, compiled for AVX2, includes
+// it, and an inline function defined here could be linked into the portable path in its AVX2 form.
 #pragma once
 
 #include <cstdint>
 
 namespace friendly {
+
+// Rows per block of the pair phase: the static schedule's chunk, and the rows that the
+// matching_rows kernels compare together, one bit per row in their result.
+inline constexpr int kRowBlock = 8;
 
 // True when the processor and the operating system support AVX2 (checked once).
 bool cpu_has_avx2() noexcept;

@@ -149,8 +149,6 @@ __m256i load(const Ratio* p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
-constexpr int kBlockRows = 8;
-
 // The low 16 bits of the 16 elements from p on, in some fixed order.
 __m256i low_halves(const std::int32_t* p) {
   // Even 16-bit lanes from the first eight elements, odd ones from the next eight.
@@ -213,8 +211,8 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
   // up to 100000, mostly equal numerators over other denominators), so that check is vector
   // code too.
   constexpr std::int64_t kStep = 16;
-  __m256i row[kBlockRows];
-  for (int r = 0; r < kBlockRows; ++r) {
+  __m256i row[kRowBlock];
+  for (int r = 0; r < kRowBlock; ++r) {
     const Ratio x = numerators[first_row + (r < rows ? r : rows - 1)];
     row[r] = _mm256_set1_epi16(static_cast<short>(x & 0xFFFF));
   }
@@ -225,7 +223,7 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
     // byte shuffles.)
     const __m256i column = low_halves(numerators + j);
     __m256i least = _mm256_xor_si256(column, row[0]);
-    for (int r = 1; r < kBlockRows; ++r)
+    for (int r = 1; r < kRowBlock; ++r)
       least = _mm256_min_epu16(least, _mm256_xor_si256(column, row[r]));
     const __m256i equal = _mm256_cmpeq_epi16(least, _mm256_setzero_si256());
     if (!_mm256_testz_si256(equal, equal))

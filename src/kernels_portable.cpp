@@ -93,8 +93,6 @@ namespace {
 
 // Columns per chunk of the numerator filter.
 constexpr std::int64_t kChunk = 64;
-// Rows of a block.
-constexpr std::int64_t kMaxRows = 8;
 
 // matching_rows by testing every (row, column) pair in full.
 template <typename Ratio>
@@ -127,8 +125,8 @@ std::uint32_t matching_rows_chunked(const Ratio* numerators, const Ratio* denomi
 
   // Numerator filter on the low 32 bits (the width of an SSE2 comparison), eight rows against
   // each column; missing rows repeat the last row. A chunk that passes is compared in full.
-  std::uint32_t row_numerators[kMaxRows];
-  for (std::int64_t r = 0; r < kMaxRows; ++r)
+  std::uint32_t row_numerators[kRowBlock];
+  for (std::int64_t r = 0; r < kRowBlock; ++r)
     row_numerators[r] =
         static_cast<std::uint32_t>(numerators[first_row + (r < rows ? r : rows - 1)]);
   for (std::int64_t chunk = after; chunk < to; chunk += kChunk) {
