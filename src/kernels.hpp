@@ -1,9 +1,12 @@
-// Fast kernels of the two phases, one set per instruction-set path. Each kernel makes exactly the
-// candidate tests or ratio comparisons of the literal loops in friendly.hpp, only each one more
-// cheaply. The *_avx2 kernels may run only where cpu_has_avx2() is true.
+// Fast kernels of the two phases, one set per instruction-set path, and the one place that picks
+// a path. Each kernel makes every candidate test or ratio comparison of the literal loops
+// (ratio_phase.hpp, pair_phase.hpp), only each one more cheaply.
 //
-// This header declares functions and constants only: kernels_avx2.cpp, compiled for AVX2, includes
-// it, and an inline function defined here could be linked into the portable path in its AVX2 form.
+// Every path defines the same names in its own namespace (friendly::portable, friendly::avx2),
+// in one source file compiled with exactly that path's flags; the functions of
+// friendly:: that take a KernelPath choose between them. This header declares functions and
+// constants only: a path's source includes it, and an inline function defined here could be
+// linked into another path in that path's instruction set.
 #pragma once
 
 #include <cstdint>
@@ -14,49 +17,68 @@ namespace friendly {
 // matching_rows kernels compare together, one bit per row in their result.
 inline constexpr int kRowBlock = 8;
 
-// True when the processor and the operating system support AVX2 (checked once).
-bool cpu_has_avx2() noexcept;
+// The instruction-set paths, from the plainest to the widest.
+enum class KernelPath { portable, avx2 };
 
-// First candidate f in [from, to) that divides n, or to when none does: every candidate is
-// tested, in increasing order, by a remainder computed with a division. Requires 2 <= from.
-std::int32_t next_divisor_dividing_portable(std::int32_t n, std::int32_t from,
-                                            std::int32_t to) noexcept;
-std::int32_t next_divisor_dividing_avx2(std::int32_t n, std::int32_t from,
-                                        std::int32_t to) noexcept;
+// Each path's kernels, declared once (kernel_declarations.inc) inside the path's namespace.
+namespace portable {
+#include "kernel_declarations.inc"
+}  // namespace portable
+namespace avx2 {
+#include "kernel_declarations.inc"
+}  // namespace avx2
 
-// Same result, each candidate's remainder derived from the previous one's without division
-// (n = q f + r gives n = q (f + 1) + r - q, corrected once). Requires 2 <= from and
-// from * from >= n, where quotients never exceed their candidates.
-std::int32_t next_divisor_stepping_portable(std::int32_t n, std::int32_t from,
-                                            std::int32_t to) noexcept;
-std::int32_t next_divisor_stepping_avx2(std::int32_t n, std::int32_t from,
-                                        std::int32_t to) noexcept;
+// True when the processor and the operating system support the path (checked once).
+bool path_available(KernelPath path) noexcept;
 
-// Bit r (r < rows <= 8) set when row i = first_row + r has the same ratio as some column j with
-// max(from, i + 1) <= j < to, comparing numerators first and denominators only when those match.
-std::uint32_t matching_rows_portable(const std::int32_t* numerators,
-                                     const std::int32_t* denominators, std::int64_t first_row,
-                                     std::int64_t rows, std::int64_t from,
-                                     std::int64_t to) noexcept;
-std::uint32_t matching_rows_portable(const std::int64_t* numerators,
-                                     const std::int64_t* denominators, std::int64_t first_row,
-                                     std::int64_t rows, std::int64_t from,
-                                     std::int64_t to) noexcept;
-std::uint32_t matching_rows_avx2(const std::int32_t* numerators, const std::int32_t* denominators,
-                                 std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                                 std::int64_t to) noexcept;
-std::uint32_t matching_rows_avx2(const std::int64_t* numerators, const std::int64_t* denominators,
-                                 std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                                 std::int64_t to) noexcept;
+// The widest path this processor runs.
+KernelPath fastest_path() noexcept;
 
-// First index j in [from, to) with values[j] == x, or to when there is none.
-std::int64_t find_equal_portable(std::int32_t x, const std::int32_t* values, std::int64_t from,
-                                 std::int64_t to) noexcept;
-std::int64_t find_equal_portable(std::int64_t x, const std::int64_t* values, std::int64_t from,
-                                 std::int64_t to) noexcept;
-std::int64_t find_equal_avx2(std::int32_t x, const std::int32_t* values, std::int64_t from,
-                             std::int64_t to) noexcept;
-std::int64_t find_equal_avx2(std::int64_t x, const std::int64_t* values, std::int64_t from,
-                             std::int64_t to) noexcept;
+// The path's name: "portable" or "avx2".
+const char* path_name(KernelPath path) noexcept;
+
+// The kernels of kernel_declarations.inc on the given path, which must be available.
+std::int32_t next_divisor_dividing(KernelPath path, std::int32_t n, std::int32_t from,
+                                   std::int32_t to) noexcept;
+std::int32_t next_divisor_stepping(KernelPath path, std::int32_t n, std::int32_t from,
+                                   std::int32_t to) noexcept;
+std::uint32_t matching_rows(KernelPath path, const std::int32_t* numerators,
+                            const std::int32_t* denominators, std::int64_t first_row,
+                            std::int64_t rows, std::int64_t from, std::int64_t to) noexcept;
+std::uint32_t matching_rows(KernelPath path, const std::int64_t* numerators,
+                            const std::int64_t* denominators, std::int64_t first_row,
+                            std::int64_t rows, std::int64_t from, std::int64_t to) noexcept;
+std::int64_t find_equal(KernelPath path, std::int32_t x, const std::int32_t* values,
+                        std::int64_t from, std::int64_t to) noexcept;
+std::int64_t find_equal(KernelPath path, std::int64_t x, const std::int64_t* values,
+                        std::int64_t from, std::int64_t to) noexcept;
+
+// Set by the FRIENDLY_LITERAL_KERNELS build: the phases run the literal loops instead of the
+// kernels, as the speed baseline.
+#ifdef FRIENDLY_LITERAL_KERNELS
+inline constexpr bool kLiteralKernels = true;
+#else
+inline constexpr bool kLiteralKernels = false;
+#endif
+
+// Work counting, compiled in only where FRIENDLY_COUNT_WORK is defined (the friendly_counted
+// library of the tests): each kernel call adds the candidate tests and row-column comparisons
+// its loops ran. In every other build the kernels never call these.
+#ifdef FRIENDLY_COUNT_WORK
+inline constexpr bool kCountWork = true;
+#else
+inline constexpr bool kCountWork = false;
+#endif
+
+// Adds to the process-wide tallies: tests run (each candidate tested once per pass of a loop),
+// retests among them (candidates past a found divisor, or tested again after one) and
+// comparisons of a row's ratio with a column's. Safe from any thread.
+void count_work(std::int64_t tests, std::int64_t retests, std::int64_t comparisons) noexcept;
+
+// The tallies since the last reset_work_counts().
+std::int64_t counted_tests() noexcept;
+std::int64_t counted_retests() noexcept;
+std::int64_t counted_comparisons() noexcept;
+void reset_work_counts() noexcept;
 
 }  // namespace friendly

@@ -1,6 +1,6 @@
-// AVX2 kernels: the only source compiled for AVX2, called only where cpu_has_avx2() is true. It
+// AVX2 kernels: the only source compiled for AVX2, called only where path_available(avx2). It
 // uses intrinsics and its own internal helpers only (nothing inline from shared headers), so no
-// AVX2 instruction can leak into the portable path through the linker's choice of one copy.
+// AVX2 instruction can leak into another path through the linker's choice of one copy.
 #include <immintrin.h>
 
 #include <cstddef>
@@ -8,7 +8,7 @@
 
 #include "kernels.hpp"
 
-namespace friendly {
+namespace friendly::avx2 {
 
 namespace {
 
@@ -51,14 +51,21 @@ inline void test_and_step(Lanes& lanes) {
   lanes.q = _mm256_add_epi32(lanes.q, negative);
 }
 
+// The divisor at lane `lane` of a vector of `width` candidates from f, counting the lanes past
+// it as retests (the next call tests them again).
+inline std::int32_t found_at(std::int32_t f, int lane, int width, std::int64_t tests) {
+  if constexpr (kCountWork) count_work(tests, width - lane - 1, 0);
+  return f + lane;
+}
+
 }  // namespace
 
-std::int32_t next_divisor_dividing_avx2(std::int32_t n, std::int32_t from,
-                                        std::int32_t to) noexcept {
+std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   // The quotient q of two integers below 2^24 in single precision, or below 2^31 in double
   // precision, truncates to the integer quotient: a quotient below an integer k is below it by
   // at least 1 / f, more than the rounding error of n / f. And q f == n exactly when f divides n.
   std::int32_t f = from;
+  std::int64_t tests = 0;
   if (n < (1 << 24)) {
     const __m256 number = _mm256_set1_ps(static_cast<float>(n));
     const __m256 sixteen = _mm256_set1_ps(16.0F);
@@ -72,7 +79,8 @@ std::int32_t next_divisor_dividing_avx2(std::int32_t n, std::int32_t from,
       const __m256 hit_high = _mm256_cmp_ps(_mm256_mul_ps(q_high, high), number, _CMP_EQ_OQ);
       const auto hits =
           static_cast<unsigned>(_mm256_movemask_ps(hit_low) | (_mm256_movemask_ps(hit_high) << 8));
-      if (hits != 0) return f + __builtin_ctz(hits);
+      if constexpr (kCountWork) tests += 16;
+      if (hits != 0) return found_at(f, __builtin_ctz(hits), 16, tests);
       low = _mm256_add_ps(low, sixteen);
       high = _mm256_add_ps(high, sixteen);
     }
@@ -88,18 +96,19 @@ std::int32_t next_divisor_dividing_avx2(std::int32_t n, std::int32_t from,
       const __m256d hit_high = _mm256_cmp_pd(_mm256_mul_pd(q_high, high), number, _CMP_EQ_OQ);
       const auto hits =
           static_cast<unsigned>(_mm256_movemask_pd(hit_low) | (_mm256_movemask_pd(hit_high) << 4));
-      if (hits != 0) return f + __builtin_ctz(hits);
+      if constexpr (kCountWork) tests += 8;
+      if (hits != 0) return found_at(f, __builtin_ctz(hits), 8, tests);
       low = _mm256_add_pd(low, eight);
       high = _mm256_add_pd(high, eight);
     }
   }
-  return next_divisor_dividing_portable(n, f, to);
+  if constexpr (kCountWork) count_work(tests, 0, 0);
+  return portable::next_divisor_dividing(n, f, to);
 }
 
-std::int32_t next_divisor_stepping_avx2(std::int32_t n, std::int32_t from,
-                                        std::int32_t to) noexcept {
+std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   const std::int32_t segment = (to - from) / kStepLanes;
-  if (segment < kMinSegment) return next_divisor_stepping_portable(n, from, to);
+  if (segment < kMinSegment) return portable::next_divisor_stepping(n, from, to);
 
   // Lane k walks the candidates from + k segment ... from + (k + 1) segment - 1.
   alignas(32) std::int32_t start[kStepLanes];
@@ -113,20 +122,26 @@ std::int32_t next_divisor_stepping_avx2(std::int32_t n, std::int32_t from,
   Lanes a = load_lanes(start, quotient, remainder);
   Lanes b = load_lanes(start + 8, quotient + 8, remainder + 8);
   Lanes c = load_lanes(start + 16, quotient + 16, remainder + 16);
+  std::int64_t steps = 0;
   for (std::int32_t step = 0; step < segment; ++step) {
+    if constexpr (kCountWork) ++steps;
     test_and_step(a);
     test_and_step(b);
     test_and_step(c);
   }
 
-  // The first lane that met a zero remainder holds the first divisor.
+  // The first lane that met a zero remainder holds the first divisor: its segment is tested
+  // again one by one, and its candidates and the later lanes' count as retests.
   const unsigned met =
       zero_lanes(a.smallest) | zero_lanes(b.smallest) << 8 | zero_lanes(c.smallest) << 16;
   if (met != 0) {
-    const std::int32_t lane_start = start[__builtin_ctz(met)];
-    return next_divisor_stepping_portable(n, lane_start, lane_start + segment);
+    const int lane = __builtin_ctz(met);
+    if constexpr (kCountWork) count_work(steps * kStepLanes, steps * (kStepLanes - lane), 0);
+    const std::int32_t lane_start = start[lane];
+    return portable::next_divisor_stepping(n, lane_start, lane_start + segment);
   }
-  return next_divisor_stepping_portable(n, from + kStepLanes * segment, to);
+  if constexpr (kCountWork) count_work(steps * kStepLanes, 0, 0);
+  return portable::next_divisor_stepping(n, from + kStepLanes * segment, to);
 }
 
 namespace {
@@ -200,8 +215,8 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
   // Columns inside the block (where j > i decides) go to the exact portable kernel.
   const std::int64_t block_end = first_row + rows;
   const std::int64_t after = from > block_end ? from : block_end;
-  std::uint32_t found = matching_rows_portable(numerators, denominators, first_row, rows, from,
-                                               to < after ? to : after);
+  std::uint32_t found = portable::matching_rows(numerators, denominators, first_row, rows, from,
+                                                to < after ? to : after);
   if (rows <= 0) return found;
 
   // Sixteen columns at a time against the block's eight rows (missing rows repeat the last
@@ -217,7 +232,9 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
     row[r] = _mm256_set1_epi16(static_cast<short>(x & 0xFFFF));
   }
   std::int64_t j = after;
+  std::int64_t compared = 0;
   for (; to - j >= kStep; j += kStep) {
+    if constexpr (kCountWork) compared += rows * kStep;
     // Where a row's low half equals a column's, their exclusive or is 0, and so is the least
     // over the rows. (Equality masks would do as well, but clang 14 turns their union into
     // byte shuffles.)
@@ -229,7 +246,8 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
     if (!_mm256_testz_si256(equal, equal))
       found |= matching_rows_step(numerators, denominators, first_row, rows, j);
   }
-  return found | matching_rows_portable(numerators, denominators, first_row, rows, j, to);
+  if constexpr (kCountWork) count_work(0, 0, compared);
+  return found | portable::matching_rows(numerators, denominators, first_row, rows, j, to);
 }
 
 template <typename Ratio>
@@ -246,33 +264,33 @@ std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
                         equal_lanes(load(values + j + kLanes), wanted, Ratio{})),
         _mm256_or_si256(equal_lanes(load(values + j + 2 * kLanes), wanted, Ratio{}),
                         equal_lanes(load(values + j + 3 * kLanes), wanted, Ratio{})));
-    if (!_mm256_testz_si256(equal, equal)) return find_equal_portable(x, values, j, j + kStep);
+    if (!_mm256_testz_si256(equal, equal)) return portable::find_equal(x, values, j, j + kStep);
   }
-  return find_equal_portable(x, values, j, to);
+  return portable::find_equal(x, values, j, to);
 }
 
 }  // namespace
 
-std::uint32_t matching_rows_avx2(const std::int32_t* numerators, const std::int32_t* denominators,
-                                 std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                                 std::int64_t to) noexcept {
+std::uint32_t matching_rows(const std::int32_t* numerators, const std::int32_t* denominators,
+                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                            std::int64_t to) noexcept {
   return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
 }
 
-std::uint32_t matching_rows_avx2(const std::int64_t* numerators, const std::int64_t* denominators,
-                                 std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                                 std::int64_t to) noexcept {
+std::uint32_t matching_rows(const std::int64_t* numerators, const std::int64_t* denominators,
+                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                            std::int64_t to) noexcept {
   return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
 }
 
-std::int64_t find_equal_avx2(std::int32_t x, const std::int32_t* values, std::int64_t from,
-                             std::int64_t to) noexcept {
+std::int64_t find_equal(std::int32_t x, const std::int32_t* values, std::int64_t from,
+                        std::int64_t to) noexcept {
   return find_equal_vector(x, values, from, to);
 }
 
-std::int64_t find_equal_avx2(std::int64_t x, const std::int64_t* values, std::int64_t from,
-                             std::int64_t to) noexcept {
+std::int64_t find_equal(std::int64_t x, const std::int64_t* values, std::int64_t from,
+                        std::int64_t to) noexcept {
   return find_equal_vector(x, values, from, to);
 }
 
-}  // namespace friendly
+}  // namespace friendly::avx2

@@ -1,27 +1,21 @@
 // Portable kernels: plain C++ for any x86-64, written as independent lanes and fixed-size
-// chunks that the compiler turns into SSE2 vector code. The AVX2 kernels hand their short
+// chunks that the compiler turns into SSE2 vector code. The vector paths hand their short
 // ranges and rare exact checks to these.
 #include <cstdint>
 
 #include "kernels.hpp"
 
-namespace friendly {
+namespace friendly::portable {
 
-bool cpu_has_avx2() noexcept {
-  // libgcc's (or compiler-rt's) feature check also requires the OS to save the AVX state.
-  static const bool supported = [] {
-    __builtin_cpu_init();
-    return static_cast<bool>(__builtin_cpu_supports("avx2"));
-  }();
-  return supported;
-}
-
-std::int32_t next_divisor_dividing_portable(std::int32_t n, std::int32_t from,
-                                            std::int32_t to) noexcept {
-  for (std::int32_t f = from; f < to; ++f) {
-    if (n % f == 0) return f;
+std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+  std::int64_t tests = 0;
+  std::int32_t f = from;
+  for (; f < to; ++f) {
+    if constexpr (kCountWork) ++tests;
+    if (n % f == 0) break;
   }
-  return to;
+  if constexpr (kCountWork) count_work(tests, 0, 0);
+  return f;
 }
 
 namespace {
@@ -36,11 +30,14 @@ constexpr std::int32_t kMinSegment = 16;
 std::int32_t next_divisor_stepping_scalar(std::int32_t n, std::int32_t from,
                                           std::int32_t to) noexcept {
   if (from >= to) return to;
+  std::int64_t tests = 0;
   std::int32_t q = n / from;
   std::int32_t r = n % from;
-  for (std::int32_t f = from;;) {
-    if (r == 0) return f;
-    if (++f == to) return to;
+  std::int32_t f = from;
+  for (;;) {
+    if constexpr (kCountWork) ++tests;
+    if (r == 0) break;
+    if (++f == to) break;
     // n = q (f - 1) + r = q f + (r - q); one correction suffices because q <= f.
     r -= q;
     if (r < 0) {
@@ -48,12 +45,13 @@ std::int32_t next_divisor_stepping_scalar(std::int32_t n, std::int32_t from,
       --q;
     }
   }
+  if constexpr (kCountWork) count_work(tests, 0, 0);
+  return f;
 }
 
 }  // namespace
 
-std::int32_t next_divisor_stepping_portable(std::int32_t n, std::int32_t from,
-                                            std::int32_t to) noexcept {
+std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   const std::int32_t segment = (to - from) / kStepLanes;
   if (segment < kMinSegment) return next_divisor_stepping_scalar(n, from, to);
 
@@ -68,7 +66,9 @@ std::int32_t next_divisor_stepping_portable(std::int32_t n, std::int32_t from,
     r[k] = n % f[k];
     zero[k] = 0;
   }
+  std::int64_t steps = 0;
   for (std::int32_t step = 0; step < segment; ++step) {
+    if constexpr (kCountWork) ++steps;
     for (std::int32_t k = 0; k < kStepLanes; ++k) {
       zero[k] |= static_cast<std::int32_t>(r[k] == 0);
       f[k] += 1;
@@ -79,13 +79,16 @@ std::int32_t next_divisor_stepping_portable(std::int32_t n, std::int32_t from,
     }
   }
 
-  // The first lane that met a zero remainder holds the first divisor.
+  // The first lane that met a zero remainder holds the first divisor: its segment is tested
+  // again one by one, and its candidates and the later lanes' count as retests.
   for (std::int32_t k = 0; k < kStepLanes; ++k) {
     if (zero[k] != 0) {
+      if constexpr (kCountWork) count_work(steps * kStepLanes, steps * (kStepLanes - k), 0);
       const std::int32_t start = from + k * segment;
       return next_divisor_stepping_scalar(n, start, start + segment);
     }
   }
+  if constexpr (kCountWork) count_work(steps * kStepLanes, 0, 0);
   return next_divisor_stepping_scalar(n, from + kStepLanes * segment, to);
 }
 
@@ -94,20 +97,20 @@ namespace {
 // Columns per chunk of the numerator filter.
 constexpr std::int64_t kChunk = 64;
 
-// matching_rows by testing every (row, column) pair in full.
+// matching_rows by testing every (row, column) pair in full; compared counts the pairs.
 template <typename Ratio>
 std::uint32_t matching_rows_exact(const Ratio* numerators, const Ratio* denominators,
                                   std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                                  std::int64_t to) noexcept {
+                                  std::int64_t to, std::int64_t& compared) noexcept {
   std::uint32_t found = 0;
   for (std::int64_t r = 0; r < rows; ++r) {
     const std::int64_t i = first_row + r;
+    bool equal = false;
     for (std::int64_t j = from > i + 1 ? from : i + 1; j < to; ++j) {
-      if (numerators[i] == numerators[j] && denominators[i] == denominators[j]) {
-        found |= 1U << r;
-        break;
-      }
+      if constexpr (kCountWork) ++compared;
+      equal |= numerators[i] == numerators[j] && denominators[i] == denominators[j];
     }
+    if (equal) found |= 1U << r;
   }
   return found;
 }
@@ -119,12 +122,14 @@ std::uint32_t matching_rows_chunked(const Ratio* numerators, const Ratio* denomi
   // Columns inside the block (where j > i decides), then those after it, which every row has.
   const std::int64_t block_end = first_row + rows;
   const std::int64_t after = from > block_end ? from : block_end;
-  std::uint32_t found =
-      matching_rows_exact(numerators, denominators, first_row, rows, from, to < after ? to : after);
+  std::int64_t compared = 0;
+  std::uint32_t found = matching_rows_exact(numerators, denominators, first_row, rows, from,
+                                            to < after ? to : after, compared);
   if (rows <= 0) return found;
 
   // Numerator filter on the low 32 bits (the width of an SSE2 comparison), eight rows against
-  // each column; missing rows repeat the last row. A chunk that passes is compared in full.
+  // each column; missing rows repeat the last row. A chunk that passes is compared in full (a
+  // second look at the same pairs, not counted again).
   std::uint32_t row_numerators[kRowBlock];
   for (std::int64_t r = 0; r < kRowBlock; ++r)
     row_numerators[r] =
@@ -133,13 +138,17 @@ std::uint32_t matching_rows_chunked(const Ratio* numerators, const Ratio* denomi
     const std::int64_t end = to - chunk < kChunk ? to : chunk + kChunk;
     std::uint32_t equal = 0;
     for (std::int64_t j = chunk; j < end; ++j) {
+      if constexpr (kCountWork) compared += rows;
       const auto value = static_cast<std::uint32_t>(numerators[j]);
       for (const std::uint32_t row_numerator : row_numerators)
         equal |= static_cast<std::uint32_t>(value == row_numerator);
     }
-    if (equal != 0)
-      found |= matching_rows_exact(numerators, denominators, first_row, rows, chunk, end);
+    if (equal != 0) {
+      std::int64_t again = 0;
+      found |= matching_rows_exact(numerators, denominators, first_row, rows, chunk, end, again);
+    }
   }
+  if constexpr (kCountWork) count_work(0, 0, compared);
   return found;
 }
 
@@ -161,28 +170,26 @@ std::int64_t find_equal_chunked(Ratio x, const Ratio* values, std::int64_t from,
 
 }  // namespace
 
-std::uint32_t matching_rows_portable(const std::int32_t* numerators,
-                                     const std::int32_t* denominators, std::int64_t first_row,
-                                     std::int64_t rows, std::int64_t from,
-                                     std::int64_t to) noexcept {
+std::uint32_t matching_rows(const std::int32_t* numerators, const std::int32_t* denominators,
+                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                            std::int64_t to) noexcept {
   return matching_rows_chunked(numerators, denominators, first_row, rows, from, to);
 }
 
-std::uint32_t matching_rows_portable(const std::int64_t* numerators,
-                                     const std::int64_t* denominators, std::int64_t first_row,
-                                     std::int64_t rows, std::int64_t from,
-                                     std::int64_t to) noexcept {
+std::uint32_t matching_rows(const std::int64_t* numerators, const std::int64_t* denominators,
+                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                            std::int64_t to) noexcept {
   return matching_rows_chunked(numerators, denominators, first_row, rows, from, to);
 }
 
-std::int64_t find_equal_portable(std::int32_t x, const std::int32_t* values, std::int64_t from,
-                                 std::int64_t to) noexcept {
+std::int64_t find_equal(std::int32_t x, const std::int32_t* values, std::int64_t from,
+                        std::int64_t to) noexcept {
   return find_equal_chunked(x, values, from, to);
 }
 
-std::int64_t find_equal_portable(std::int64_t x, const std::int64_t* values, std::int64_t from,
-                                 std::int64_t to) noexcept {
+std::int64_t find_equal(std::int64_t x, const std::int64_t* values, std::int64_t from,
+                        std::int64_t to) noexcept {
   return find_equal_chunked(x, values, from, to);
 }
 
-}  // namespace friendly
+}  // namespace friendly::portable

@@ -3,20 +3,23 @@
 
 #include <vector>
 
-#include "friendly.hpp"
+#include "kernels.hpp"
 
 namespace friendly_test {
 
-// The portable path always, the AVX2 path where the processor supports it.
+// Every path, from the plainest to the widest.
+inline constexpr friendly::KernelPath kAllPaths[] = {friendly::KernelPath::portable,
+                                                     friendly::KernelPath::avx2};
+
+// The paths this processor runs: the portable path always, the others where it has them.
 inline std::vector<friendly::KernelPath> runnable_paths() {
-  std::vector<friendly::KernelPath> paths = {friendly::KernelPath::portable};
-  if (friendly::path_available(friendly::KernelPath::avx2))
-    paths.push_back(friendly::KernelPath::avx2);
+  std::vector<friendly::KernelPath> paths;
+  for (const friendly::KernelPath path : kAllPaths) {
+    if (friendly::path_available(path)) paths.push_back(path);
+  }
   return paths;
 }
 
-inline const char* path_name(friendly::KernelPath path) {
-  return path == friendly::KernelPath::avx2 ? "avx2" : "portable";
-}
+using friendly::path_name;
 
 }  // namespace friendly_test

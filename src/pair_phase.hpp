@@ -1,0 +1,82 @@
+// Pair phase: every pair of numbers of the range compared on their reduced ratios, each match
+// printed as one line.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "kernels.hpp"
+
+namespace friendly {
+
+// The pair line, exactly as the program prints it: the smaller number first.
+inline constexpr const char* kPairFormat = "%d and %d are FRIENDLY \n";
+
+// Blocks of kRowBlock rows that one thread compares together against each tile of columns, and
+// the tile's size: small enough to stay in the first-level cache while every block reads it.
+inline constexpr int kGroupBlocks = 8;
+inline constexpr std::int64_t kTileBytes = 32 * 1024;
+
+// Calls report(i, j) for every column j of row i (i < j < length) whose ratio equals row i's,
+// in increasing j, comparing numerators first and denominators only when those are equal.
+template <typename Ratio, typename Report>
+void scan_row_literal(std::int64_t i, std::int64_t length, const Ratio* numerators,
+                      const Ratio* denominators, Report&& report) {
+  for (std::int64_t j = i + 1; j < length; ++j) {
+    if (numerators[i] == numerators[j] && denominators[i] == denominators[j]) report(i, j);
+  }
+}
+
+// Calls report(i, j) for every pair of equal ratios with i in one of the blocks of kRowBlock
+// rows that start at first_rows[0] < first_rows[1] < ... (blocks <= kGroupBlocks, each block
+// cut at length) and i < j < length, in the order of scan_row_literal over these rows, until
+// report returns false; returns false if it did. A first pass compares every block's rows
+// against each tile of columns while the tile is in cache, to find the rows with any match;
+// only those rows are then scanned and reported.
+template <typename Ratio, typename Report>
+bool scan_blocks(KernelPath path, const std::int64_t* first_rows, int blocks, std::int64_t length,
+                 const Ratio* numerators, const Ratio* denominators, Report&& report) {
+  constexpr std::int64_t kTile = kTileBytes / static_cast<std::int64_t>(sizeof(Ratio));
+  std::uint32_t with_match[kGroupBlocks] = {};
+  for (std::int64_t tile = first_rows[0] + 1; tile < length; tile += kTile) {
+    const std::int64_t tile_end = length - tile < kTile ? length : tile + kTile;
+    for (int b = 0; b < blocks; ++b) {
+      const std::int64_t first = first_rows[b];
+      if (tile_end <= first + 1) break;  // this block's columns, and later blocks', start later
+      const std::int64_t rows = length - first < kRowBlock ? length - first : kRowBlock;
+      with_match[b] |= matching_rows(path, numerators, denominators, first, rows, tile, tile_end);
+    }
+  }
+
+  // Second pass: the rows with a match, in order, each match at its column.
+  for (int b = 0; b < blocks; ++b) {
+    for (int r = 0; r < kRowBlock; ++r) {
+      if ((with_match[b] >> r & 1U) == 0) continue;
+      const std::int64_t i = first_rows[b] + r;
+      for (std::int64_t j = find_equal(path, numerators[i], numerators, i + 1, length); j < length;
+           j = find_equal(path, numerators[i], numerators, j + 1, length)) {
+        if (denominators[i] == denominators[j] && !report(i, j)) return false;
+      }
+    }
+  }
+  return true;
+}
+
+// scan_blocks of the one block of rows that starts at first_row.
+template <typename Ratio, typename Report>
+bool scan_block(KernelPath path, std::int64_t first_row, std::int64_t length,
+                const Ratio* numerators, const Ratio* denominators, Report&& report) {
+  return scan_blocks(path, &first_row, 1, length, numerators, denominators, report);
+}
+
+// The pair phase of rows i of share `share` of `shares` in blocks of kRowBlock rows
+// (work_share.hpp), each against every column j > i: prints values[i] and values[j] on out with
+// kPairFormat where the ratios are equal. Every thread of the enclosing parallel region must
+// call it: its loop deals the share's blocks out statically, so a thread's lines come in row,
+// then column order. A thread stops scanning once out has an error; returns false if it did.
+template <typename Ratio>
+bool pair_phase(std::int64_t length, const std::int32_t* values, const Ratio* numerators,
+                const Ratio* denominators, KernelPath path, int share, int shares,
+                std::FILE* out) noexcept;
+
+}  // namespace friendly
