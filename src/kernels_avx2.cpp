@@ -122,9 +122,9 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
   Lanes a = load_lanes(start, quotient, remainder);
   Lanes b = load_lanes(start + 8, quotient + 8, remainder + 8);
   Lanes c = load_lanes(start + 16, quotient + 16, remainder + 16);
-  std::int64_t steps = 0;
-  for (std::int32_t step = 0; step < segment; ++step) {
-    if constexpr (kCountWork) ++steps;
+  // The loop's own trip count is what the counting build reports.
+  std::int32_t steps = 0;
+  for (; steps < segment; ++steps) {
     test_and_step(a);
     test_and_step(b);
     test_and_step(c);
@@ -136,11 +136,12 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
       zero_lanes(a.smallest) | zero_lanes(b.smallest) << 8 | zero_lanes(c.smallest) << 16;
   if (met != 0) {
     const int lane = __builtin_ctz(met);
-    if constexpr (kCountWork) count_work(steps * kStepLanes, steps * (kStepLanes - lane), 0);
+    if constexpr (kCountWork)
+      count_work(std::int64_t{steps} * kStepLanes, std::int64_t{steps} * (kStepLanes - lane), 0);
     const std::int32_t lane_start = start[lane];
     return portable::next_divisor_stepping(n, lane_start, lane_start + segment);
   }
-  if constexpr (kCountWork) count_work(steps * kStepLanes, 0, 0);
+  if constexpr (kCountWork) count_work(std::int64_t{steps} * kStepLanes, 0, 0);
   return portable::next_divisor_stepping(n, from + kStepLanes * segment, to);
 }
 

@@ -66,9 +66,9 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
     r[k] = n % f[k];
     zero[k] = 0;
   }
-  std::int64_t steps = 0;
-  for (std::int32_t step = 0; step < segment; ++step) {
-    if constexpr (kCountWork) ++steps;
+  // The loop's own trip count is what the counting build reports.
+  std::int32_t steps = 0;
+  for (; steps < segment; ++steps) {
     for (std::int32_t k = 0; k < kStepLanes; ++k) {
       zero[k] |= static_cast<std::int32_t>(r[k] == 0);
       f[k] += 1;
@@ -83,12 +83,13 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
   // again one by one, and its candidates and the later lanes' count as retests.
   for (std::int32_t k = 0; k < kStepLanes; ++k) {
     if (zero[k] != 0) {
-      if constexpr (kCountWork) count_work(steps * kStepLanes, steps * (kStepLanes - k), 0);
+      if constexpr (kCountWork)
+        count_work(std::int64_t{steps} * kStepLanes, std::int64_t{steps} * (kStepLanes - k), 0);
       const std::int32_t start = from + k * segment;
       return next_divisor_stepping_scalar(n, start, start + segment);
     }
   }
-  if constexpr (kCountWork) count_work(steps * kStepLanes, 0, 0);
+  if constexpr (kCountWork) count_work(std::int64_t{steps} * kStepLanes, 0, 0);
   return next_divisor_stepping_scalar(n, from + kStepLanes * segment, to);
 }
 

@@ -1,0 +1,105 @@
+// The search core end to end, in process: both ratio element widths on every path against an
+// independent reference, and a range dealt out in shares, as several processes would run it.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "friendly.hpp"
+#include "kernel_paths.hpp"
+#include "reference.hpp"
+#include "text_files.hpp"
+
+namespace {
+
+using friendly::KernelPath;
+using friendly_test::path_name;
+using friendly_test::reference_lines;
+using friendly_test::split_lines;
+
+// A stream in memory that the search prints on, and the lines printed on it.
+class MemoryStream {
+ public:
+  MemoryStream() : stream_(open_memstream(&text_, &size_)) {}
+  ~MemoryStream() {
+    if (stream_ != nullptr) std::fclose(stream_);
+    std::free(text_);  // NOLINT(cppcoreguidelines-no-malloc): open_memstream's buffer
+  }
+  MemoryStream(const MemoryStream&) = delete;
+  MemoryStream& operator=(const MemoryStream&) = delete;
+
+  [[nodiscard]] std::FILE* get() const { return stream_; }
+
+  // The lines printed so far, in the order printed.
+  std::vector<std::string> lines() {
+    std::fflush(stream_);
+    return split_lines(std::string(text_, size_));
+  }
+
+ private:
+  char* text_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* stream_;
+};
+
+std::vector<std::string> sorted(std::vector<std::string> lines) {
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// The lines of search<Ratio>(low, high) on path with a team of the given size.
+template <typename Ratio>
+std::vector<std::string> search_lines(std::int32_t low, std::int32_t high, KernelPath path,
+                                      int threads) {
+  MemoryStream out;
+  omp_set_num_threads(threads);
+  EXPECT_TRUE(friendly::search<Ratio>(low, high, path, out.get()));
+  return out.lines();
+}
+
+TEST(Search, BothElementWidthsOnEveryPathPrintTheReferencePairs) {
+  const std::vector<std::string> expected = reference_lines(1, 30000);
+  ASSERT_GT(expected.size(), 200u);
+  for (const KernelPath path : friendly_test::runnable_paths()) {
+    // One thread prints in row, then column order; a larger team in any order.
+    EXPECT_EQ(search_lines<std::int32_t>(1, 30000, path, 1), expected) << path_name(path);
+    EXPECT_EQ(search_lines<std::int64_t>(1, 30000, path, 1), expected) << path_name(path);
+    EXPECT_EQ(sorted(search_lines<std::int64_t>(1, 30000, path, 3)), sorted(expected))
+        << path_name(path);
+  }
+  omp_set_num_threads(omp_get_num_procs());
+}
+
+TEST(Search, SharesTogetherStoreEveryNumberAndPrintEveryPairOnce) {
+  constexpr std::int32_t kLow = -45;
+  constexpr std::int32_t kHigh = 5000;
+  const std::int64_t length = friendly::range_length(kLow, kHigh);
+  std::vector<std::string> expected = reference_lines(1, kHigh);
+  const KernelPath path = friendly::fastest_path();
+  for (const int shares : {1, 2, 3, 7}) {
+    std::vector<std::int32_t> values(static_cast<std::size_t>(length), -1);
+    std::vector<std::int32_t> numerators(values.size());
+    std::vector<std::int32_t> denominators(values.size());
+    MemoryStream out;
+    for (int share = 0; share < shares; ++share) {
+#pragma omp parallel num_threads(2)
+      friendly::ratio_phase(kLow, length, values.data(), numerators.data(), denominators.data(),
+                            path, share, shares);
+    }
+    for (std::int64_t k = 0; k < length; ++k)
+      ASSERT_EQ(values[static_cast<std::size_t>(k)], kLow + k) << shares << " shares";
+    for (int share = 0; share < shares; ++share) {
+#pragma omp parallel num_threads(3)
+      static_cast<void>(friendly::pair_phase(length, values.data(), numerators.data(),
+                                             denominators.data(), path, share, shares, out.get()));
+    }
+    EXPECT_EQ(sorted(out.lines()), sorted(expected)) << shares << " shares";
+  }
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+// Proof that the fast kernels do the whole work, from the counts that their loops keep in the
+// counting build: every candidate of the literal trial division is tested, and every pair of
+// the range is compared, on every path the processor has and with any team size.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <sys/types.h>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+
+#include "friendly.hpp"
+#include "kernel_paths.hpp"
+
+namespace {
+
+using friendly::KernelPath;
+using friendly_test::path_name;
+
+static_assert(friendly::kCountWork, "these tests need the counting build of the core");
+
+constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+
+// Checks, number by number, that the kernels tested every candidate that the literal loop tests
+// and more only as counted retests.
+void expect_every_candidate_tested(KernelPath path, std::int32_t low, std::int32_t high) {
+  for (std::int32_t n = low;; ++n) {
+    friendly::reset_work_counts();
+    static_cast<void>(friendly::divisor_sum(n, path));
+    const std::int64_t literal = friendly::candidate_tests(n);
+    ASSERT_GE(friendly::counted_retests(), 0) << n << " on " << path_name(path);
+    ASSERT_EQ(friendly::counted_tests() - friendly::counted_retests(), literal)
+        << n << " on " << path_name(path) << ": " << friendly::counted_tests() << " tests, "
+        << friendly::counted_retests() << " retests";
+    if (n == high) break;
+  }
+}
+
+TEST(WorkCount, EveryCandidateOfTheLiteralLoopIsTestedOnEveryPath) {
+  for (const KernelPath path : friendly_test::runnable_paths()) {
+    expect_every_candidate_tested(path, -5, 20'000);
+    expect_every_candidate_tested(path, (1 << 24) - 48, (1 << 24) + 48);
+    expect_every_candidate_tested(path, kMax - 3, kMax);
+  }
+}
+
+// The work counted in one search of low..high with the given team size, its output discarded.
+template <typename Ratio>
+void count_search(std::int32_t low, std::int32_t high, KernelPath path, int threads,
+                  std::FILE* out) {
+  friendly::reset_work_counts();
+  omp_set_num_threads(threads);
+  ASSERT_TRUE(friendly::search<Ratio>(low, high, path, out));
+}
+
+TEST(WorkCount, SearchTestsEveryCandidateAndComparesEveryPairOnce) {
+  std::FILE* out = std::fopen("/dev/null", "w");
+  ASSERT_NE(out, nullptr);
+  // Lengths around blocks, groups and tiles: one tile of 32-bit columns holds 8192.
+  const std::int32_t ranges[][2] = {{1, 20'000}, {-37, 3'000}, {5, 5}, {5, 4}, {1, 8'200}};
+  for (const KernelPath path : friendly_test::runnable_paths()) {
+    for (const auto& [low, high] : ranges) {
+      std::int64_t candidates = 0;
+      for (std::int32_t n = low; n <= high; ++n)
+        candidates += friendly::candidate_tests(n);
+      const std::int64_t length = friendly::range_length(low, high);
+      for (const int threads : {1, 3}) {
+        count_search<std::int32_t>(low, high, path, threads, out);
+        EXPECT_EQ(friendly::counted_comparisons(), length * (length - 1) / 2)
+            << low << ".." << high << ", " << threads << " threads, " << path_name(path);
+        EXPECT_EQ(friendly::counted_tests() - friendly::counted_retests(), candidates)
+            << low << ".." << high << ", " << threads << " threads, " << path_name(path);
+      }
+      count_search<std::int64_t>(low, high, path, 2, out);
+      EXPECT_EQ(friendly::counted_comparisons(), length * (length - 1) / 2)
+          << low << ".." << high << ", 64-bit, " << path_name(path);
+    }
+  }
+  std::fclose(out);
+  omp_set_num_threads(omp_get_num_procs());
+}
+
+// Writes of a stream that accepts `limit` bytes, then fails.
+ssize_t write_until_limit(void* cookie, const char* /*data*/, std::size_t size) {
+  auto& left = *static_cast<std::size_t*>(cookie);
+  if (size > left) return 0;  // fopencookie: 0 reports an error
+  left -= size;
+  return static_cast<ssize_t>(size);
+}
+
+// A stream that accepts `limit` bytes, then fails; unbuffered, so every line is one write.
+std::FILE* failing_stream(std::size_t& limit) {
+  std::FILE* out = fopencookie(&limit, "w", {nullptr, write_until_limit, nullptr, nullptr});
+  if (out != nullptr) std::setvbuf(out, nullptr, _IONBF, 0);
+  return out;
+}
+
+TEST(WorkCount, AFailedWriteStopsEveryThreadWithinItsNextBlocks) {
+  constexpr std::int32_t kHigh = 30'000;
+  constexpr std::int64_t kAllPairs = std::int64_t{kHigh} * (kHigh - 1) / 2;
+  for (const int threads : {1, 3}) {
+    std::size_t left = 200;
+    std::FILE* out = failing_stream(left);
+    ASSERT_NE(out, nullptr);
+    count_search<std::int32_t>(1, kHigh, friendly::fastest_path(), threads, out);
+    EXPECT_NE(std::ferror(out), 0);
+    // Each thread finishes at most the group of blocks it was scanning, and one more.
+    EXPECT_LT(friendly::counted_comparisons(), kAllPairs / 10) << threads << " threads";
+    std::fclose(out);
+  }
+  // A thread whose own lines all succeed, or that has none, stops once another's write failed.
+  std::size_t none = 0;
+  std::FILE* failed = failing_stream(none);
+  ASSERT_NE(failed, nullptr);
+  ASSERT_LT(std::fputs("x", failed), 0);
+  count_search<std::int32_t>(1, kHigh, friendly::fastest_path(), 3, failed);
+  EXPECT_EQ(friendly::counted_comparisons(), 0);
+  std::fclose(failed);
+  omp_set_num_threads(omp_get_num_procs());
+}
+
+}  // namespace
