@@ -1,13 +1,20 @@
-// Each phase on one thread over the numbers 1 to 100000: the literal loops against the fast
-// kernels on each path, counted in candidate tests and pair comparisons per second.
+// Each phase over the numbers 1 to 100000 on one thread, the literal loops against the fast
+// kernels on each path, in candidate tests and pair comparisons per second; and the pair phase
+// on a sample of the rows of 1..2000000 against the same phase on 1..100000, on one thread and
+// on every thread, to show whether its rate holds once the ratios no longer fit in cache.
 #include <benchmark/benchmark.h>
+#include <omp.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "friendly.hpp"
+#include "kernel_paths.hpp"
+#include "work_share.hpp"
 
 namespace {
 
@@ -15,6 +22,7 @@ using friendly::KernelPath;
 
 constexpr std::int32_t kLow = 1;
 constexpr std::int32_t kHigh = 100'000;
+constexpr std::int32_t kLargeHigh = 2'000'000;
 
 // Candidate tests that the trial division of low..high makes.
 std::int64_t total_candidate_tests(std::int32_t low, std::int32_t high) {
@@ -24,13 +32,19 @@ std::int64_t total_candidate_tests(std::int32_t low, std::int32_t high) {
   return total;
 }
 
+// Skips the benchmark when the processor lacks the path; true when it may run.
+bool runnable(benchmark::State& state, KernelPath path) {
+  if (friendly::path_available(path)) return true;
+  state.SkipWithError((std::string("this processor lacks the ") + friendly::path_name(path) +
+                       " path's instructions")
+                          .c_str());
+  return false;
+}
+
 // The ratio phase of low..high on one thread, with the literal loop or a fast path.
 template <typename Ratio>
 void ratio_phase(benchmark::State& state, bool literal, KernelPath path) {
-  if (!friendly::path_available(path)) {
-    state.SkipWithError("this processor lacks the path's instructions");
-    return;
-  }
+  if (!runnable(state, path)) return;
   const auto length = static_cast<std::size_t>(friendly::range_length(kLow, kHigh));
   std::vector<Ratio> numerators(length);
   std::vector<Ratio> denominators(length);
@@ -50,76 +64,120 @@ void ratio_phase(benchmark::State& state, bool literal, KernelPath path) {
       benchmark::Counter(static_cast<double>(tests), benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// Numerators and denominators of low..high, computed once per element type.
+// Values, numerators and denominators of 1..high, computed once per element type and range.
+// The divisor sums come from a sieve: this is the input of the pair phase, not what is timed.
 template <typename Ratio>
-const std::pair<std::vector<Ratio>, std::vector<Ratio>>& ratios() {
-  static const auto both = [] {
-    const auto length = static_cast<std::size_t>(friendly::range_length(kLow, kHigh));
-    std::pair<std::vector<Ratio>, std::vector<Ratio>> arrays(length, length);
-    for (std::int32_t n = kLow; n <= kHigh; ++n) {
-      const auto k = static_cast<std::size_t>(n - kLow);
-      friendly::store_ratio(n, friendly::divisor_sum(n), arrays.first[k], arrays.second[k]);
-    }
-    return arrays;
-  }();
-  return both;
+struct Ratios {
+  std::vector<std::int32_t> values;
+  std::vector<Ratio> numerators;
+  std::vector<Ratio> denominators;
+};
+
+template <typename Ratio>
+const Ratios<Ratio>& ratios(std::int32_t high) {
+  static std::map<std::int32_t, Ratios<Ratio>> cache;
+  auto [entry, added] = cache.try_emplace(high);
+  Ratios<Ratio>& arrays = entry->second;
+  if (!added) return arrays;
+  const auto length = static_cast<std::size_t>(high);
+  std::vector<std::int64_t> sigma(length + 1, 0);
+  for (std::size_t d = 1; d <= length; ++d) {
+    for (std::size_t m = d; m <= length; m += d)
+      sigma[m] += static_cast<std::int64_t>(d);
+  }
+  arrays.values.resize(length);
+  arrays.numerators.resize(length);
+  arrays.denominators.resize(length);
+  for (std::int32_t n = 1; n <= high; ++n) {
+    const auto k = static_cast<std::size_t>(n - 1);
+    const std::int64_t sum = n <= 2 ? n + 1 : sigma[static_cast<std::size_t>(n)];
+    arrays.values[k] = n;
+    friendly::store_ratio(n, sum, arrays.numerators[k], arrays.denominators[k]);
+  }
+  return arrays;
 }
 
-// The pair phase of low..high on one thread, counting the matches instead of printing them.
+// The pair phase of 1..kHigh on one thread, the literal loop counting its matches, a fast path
+// running the search's own pair phase with its lines discarded.
 template <typename Ratio>
 void pair_phase(benchmark::State& state, bool literal, KernelPath path) {
-  if (!friendly::path_available(path)) {
-    state.SkipWithError("this processor lacks the path's instructions");
-    return;
-  }
-  const auto& [numerators, denominators] = ratios<Ratio>();
-  const auto length = static_cast<std::int64_t>(numerators.size());
-  std::int64_t matches = 0;
+  if (!runnable(state, path)) return;
+  const Ratios<Ratio>& r = ratios<Ratio>(kHigh);
+  const auto length = static_cast<std::int64_t>(r.values.size());
+  std::FILE* out = std::fopen("/dev/null", "w");
   for (auto _ : state) {
-    matches = 0;
     if (literal) {
+      std::int64_t matches = 0;
       for (std::int64_t i = 0; i < length; ++i) {
-        friendly::scan_row_literal(i, length, numerators.data(), denominators.data(),
+        friendly::scan_row_literal(i, length, r.numerators.data(), r.denominators.data(),
                                    [&](std::int64_t, std::int64_t) { ++matches; });
       }
+      benchmark::DoNotOptimize(matches);
     } else {
-      for (std::int64_t i = 0; i < length; i += friendly::kRowBlock) {
-        friendly::scan_block(path, i, length, numerators.data(), denominators.data(),
-                             [&](std::int64_t, std::int64_t) { return ++matches > 0; });
-      }
+#pragma omp parallel num_threads(1)
+      static_cast<void>(friendly::pair_phase(length, r.values.data(), r.numerators.data(),
+                                             r.denominators.data(), path, 0, 1, out));
     }
-    benchmark::DoNotOptimize(matches);
   }
-  state.counters["pairs"] = static_cast<double>(matches);
-  const std::int64_t comparisons = length * (length - 1) / 2;
+  std::fclose(out);
+  state.counters["comparisons/s"] =
+      benchmark::Counter(static_cast<double>(length * (length - 1) / 2),
+                         benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// The pair phase of 1..high on the fastest path with a team of the given size, over share 0 of
+// `shares`: every shares-th block of rows, a sample spread over the whole triangle.
+void pair_phase_sample(benchmark::State& state, std::int32_t high, int shares, int threads) {
+  const Ratios<std::int32_t>& r = ratios<std::int32_t>(high);
+  const auto length = static_cast<std::int64_t>(r.values.size());
+  const KernelPath path = friendly::fastest_path();
+  std::FILE* out = std::fopen("/dev/null", "w");
+  for (auto _ : state) {
+#pragma omp parallel num_threads(threads)
+    static_cast<void>(friendly::pair_phase(length, r.values.data(), r.numerators.data(),
+                                           r.denominators.data(), path, 0, shares, out));
+  }
+  std::fclose(out);
+  std::int64_t comparisons = 0;
+  const std::int64_t rows = friendly::share_length(length, friendly::kRowBlock, 0, shares);
+  for (std::int64_t m = 0; m < rows; ++m)
+    comparisons += length - 1 - friendly::share_item(m, friendly::kRowBlock, 0, shares);
   state.counters["comparisons/s"] = benchmark::Counter(
       static_cast<double>(comparisons), benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// One benchmark per phase, element width and kernel: "Phase/width/kernel".
+// One benchmark per phase, element width and kernel ("Phase/width/kernel"), then the samples.
 void register_all() {
   using Runner = void (*)(benchmark::State&, bool, KernelPath);
-  struct Phase {
-    const char* name;
-    Runner run;
-  };
-  struct Kernel {
-    const char* name;
-    bool literal;
-    KernelPath path;
-  };
-  const Phase phases[] = {{"RatioPhase/int32", ratio_phase<std::int32_t>},
-                          {"PairPhase/int32", pair_phase<std::int32_t>},
-                          {"PairPhase/int64", pair_phase<std::int64_t>}};
-  const Kernel kernels[] = {{"literal", true, KernelPath::portable},
-                            {"portable", false, KernelPath::portable},
-                            {"avx2", false, KernelPath::avx2}};
-  for (const Phase& phase : phases) {
-    for (const Kernel& kernel : kernels) {
-      const std::string name = std::string(phase.name) + "/" + kernel.name;
-      benchmark::RegisterBenchmark(name.c_str(), [phase, kernel](benchmark::State& state) {
-        phase.run(state, kernel.literal, kernel.path);
-      })->Unit(benchmark::kMillisecond);
+  const std::pair<const char*, Runner> phases[] = {{"RatioPhase/int32", ratio_phase<std::int32_t>},
+                                                   {"PairPhase/int32", pair_phase<std::int32_t>},
+                                                   {"PairPhase/int64", pair_phase<std::int64_t>}};
+  for (const auto& [phase, run] : phases) {
+    benchmark::RegisterBenchmark(
+        (std::string(phase) + "/literal").c_str(),
+        [run = run](benchmark::State& state) { run(state, true, KernelPath::portable); })
+        ->Unit(benchmark::kMillisecond);
+    for (const KernelPath path : friendly_test::kAllPaths) {
+      benchmark::RegisterBenchmark(
+          (std::string(phase) + "/" + friendly::path_name(path)).c_str(),
+          [run = run, path](benchmark::State& state) { run(state, false, path); })
+          ->Unit(benchmark::kMillisecond);
+    }
+  }
+  // The same phase on both ranges, sampled to about 5e9 comparisons, in wall-clock time.
+  std::vector<int> team_sizes = {1};
+  if (omp_get_num_procs() > 1) team_sizes.push_back(omp_get_num_procs());
+  for (const int threads : team_sizes) {
+    for (const auto& [high, shares] : {std::pair{kHigh, 1}, std::pair{kLargeHigh, 400}}) {
+      const std::string name = "PairPhaseSample/1.." + std::to_string(high) + "/every" +
+                               std::to_string(shares) +
+                               "th_block/threads:" + std::to_string(threads);
+      benchmark::RegisterBenchmark(name.c_str(),
+                                   [high = high, shares = shares, threads](benchmark::State& s) {
+                                     pair_phase_sample(s, high, shares, threads);
+                                   })
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime();
     }
   }
 }

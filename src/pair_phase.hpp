@@ -31,30 +31,41 @@ void scan_row_literal(std::int64_t i, std::int64_t length, const Ratio* numerato
 // rows that start at first_rows[0] < first_rows[1] < ... (blocks <= kGroupBlocks, each block
 // cut at length) and i < j < length, in the order of scan_row_literal over these rows, until
 // report returns false; returns false if it did. A first pass compares every block's rows
-// against each tile of columns while the tile is in cache, to find the rows with any match;
-// only those rows are then scanned and reported.
+// against each tile of columns while the tile is in cache, to find where each row has a match;
+// only those rows, between their first and last such tile, are then scanned and reported.
 template <typename Ratio, typename Report>
 bool scan_blocks(KernelPath path, const std::int64_t* first_rows, int blocks, std::int64_t length,
                  const Ratio* numerators, const Ratio* denominators, Report&& report) {
   constexpr std::int64_t kTile = kTileBytes / static_cast<std::int64_t>(sizeof(Ratio));
-  std::uint32_t with_match[kGroupBlocks] = {};
+  // For each row, the columns from the first to the last tile where it met its ratio: the
+  // second pass finds the matches there instead of streaming the rest of the row again.
+  std::int64_t match_from[kGroupBlocks][kRowBlock];
+  std::int64_t match_to[kGroupBlocks][kRowBlock] = {};
   for (std::int64_t tile = first_rows[0] + 1; tile < length; tile += kTile) {
     const std::int64_t tile_end = length - tile < kTile ? length : tile + kTile;
     for (int b = 0; b < blocks; ++b) {
       const std::int64_t first = first_rows[b];
       if (tile_end <= first + 1) break;  // this block's columns, and later blocks', start later
       const std::int64_t rows = length - first < kRowBlock ? length - first : kRowBlock;
-      with_match[b] |= matching_rows(path, numerators, denominators, first, rows, tile, tile_end);
+      for (std::uint32_t found =
+               matching_rows(path, numerators, denominators, first, rows, tile, tile_end);
+           found != 0; found &= found - 1) {
+        const int r = __builtin_ctz(found);
+        if (match_to[b][r] == 0) match_from[b][r] = tile;
+        match_to[b][r] = tile_end;
+      }
     }
   }
 
   // Second pass: the rows with a match, in order, each match at its column.
   for (int b = 0; b < blocks; ++b) {
     for (int r = 0; r < kRowBlock; ++r) {
-      if ((with_match[b] >> r & 1U) == 0) continue;
+      const std::int64_t to = match_to[b][r];
+      if (to == 0) continue;
       const std::int64_t i = first_rows[b] + r;
-      for (std::int64_t j = find_equal(path, numerators[i], numerators, i + 1, length); j < length;
-           j = find_equal(path, numerators[i], numerators, j + 1, length)) {
+      const std::int64_t from = match_from[b][r] > i + 1 ? match_from[b][r] : i + 1;
+      for (std::int64_t j = find_equal(path, numerators[i], numerators, from, to); j < to;
+           j = find_equal(path, numerators[i], numerators, j + 1, to)) {
         if (denominators[i] == denominators[j] && !report(i, j)) return false;
       }
     }
