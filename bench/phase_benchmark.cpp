@@ -120,9 +120,9 @@ void pair_phase(benchmark::State& state, bool literal, KernelPath path) {
     }
   }
   std::fclose(out);
-  state.counters["comparisons/s"] =
-      benchmark::Counter(static_cast<double>(length * (length - 1) / 2),
-                         benchmark::Counter::kIsIterationInvariantRate);
+  const std::int64_t comparisons = length * (length - 1) / 2;
+  state.counters["comparisons/s"] = benchmark::Counter(
+      static_cast<double>(comparisons), benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // The pair phase of 1..high on the fastest path with a team of the given size, over share 0 of

@@ -20,12 +20,13 @@ inline constexpr int kRowBlock = 8;
 // The instruction-set paths, from the plainest to the widest.
 enum class KernelPath { portable, avx2 };
 
-// Each path's kernels, declared once (kernel_declarations.inc) inside the path's namespace.
+// Each path's kernels, declared once (kernel_declarations.inc) inside the path's namespace: the
+// same file is included once per path on purpose.
 namespace portable {
-#include "kernel_declarations.inc"
+#include "kernel_declarations.inc"  // NOLINT(readability-duplicate-include)
 }  // namespace portable
 namespace avx2 {
-#include "kernel_declarations.inc"
+#include "kernel_declarations.inc"  // NOLINT(readability-duplicate-include)
 }  // namespace avx2
 
 // True when the processor and the operating system support the path (checked once).

@@ -15,7 +15,7 @@ inline constexpr const char* kPairFormat = "%d and %d are FRIENDLY \n";
 // Blocks of kRowBlock rows that one thread compares together against each tile of columns, and
 // the tile's size: small enough to stay in the first-level cache while every block reads it.
 inline constexpr int kGroupBlocks = 8;
-inline constexpr std::int64_t kTileBytes = 32 * 1024;
+inline constexpr std::int64_t kTileBytes = std::int64_t{32} * 1024;
 
 // Calls report(i, j) for every column j of row i (i < j < length) whose ratio equals row i's,
 // in increasing j, comparing numerators first and denominators only when those are equal.
@@ -33,14 +33,15 @@ void scan_row_literal(std::int64_t i, std::int64_t length, const Ratio* numerato
 // report returns false; returns false if it did. A first pass compares every block's rows
 // against each tile of columns while the tile is in cache, to find where each row has a match;
 // only those rows, between their first and last such tile, are then scanned and reported.
-template <typename Ratio, typename Report>
-bool scan_blocks(KernelPath path, const std::int64_t* first_rows, int blocks, std::int64_t length,
-                 const Ratio* numerators, const Ratio* denominators, Report&& report) {
+// The first pass of scan_blocks: for row r of block b, match_to[b][r] is 0 when it met no equal
+// ratio, else [match_from[b][r], match_to[b][r]) runs from the first to the end of the last
+// tile of columns where it met one.
+template <typename Ratio>
+void find_match_tiles(KernelPath path, const std::int64_t* first_rows, int blocks,
+                      std::int64_t length, const Ratio* numerators, const Ratio* denominators,
+                      std::int64_t (&match_from)[kGroupBlocks][kRowBlock],
+                      std::int64_t (&match_to)[kGroupBlocks][kRowBlock]) noexcept {
   constexpr std::int64_t kTile = kTileBytes / static_cast<std::int64_t>(sizeof(Ratio));
-  // For each row, the columns from the first to the last tile where it met its ratio: the
-  // second pass finds the matches there instead of streaming the rest of the row again.
-  std::int64_t match_from[kGroupBlocks][kRowBlock];
-  std::int64_t match_to[kGroupBlocks][kRowBlock] = {};
   for (std::int64_t tile = first_rows[0] + 1; tile < length; tile += kTile) {
     const std::int64_t tile_end = length - tile < kTile ? length : tile + kTile;
     for (int b = 0; b < blocks; ++b) {
@@ -56,6 +57,17 @@ bool scan_blocks(KernelPath path, const std::int64_t* first_rows, int blocks, st
       }
     }
   }
+}
+
+template <typename Ratio, typename Report>
+bool scan_blocks(KernelPath path, const std::int64_t* first_rows, int blocks, std::int64_t length,
+                 const Ratio* numerators, const Ratio* denominators, Report&& report) {
+  // Where each row met its ratio: the second pass finds the matches there instead of streaming
+  // the rest of the row again.
+  std::int64_t match_from[kGroupBlocks][kRowBlock];
+  std::int64_t match_to[kGroupBlocks][kRowBlock] = {};
+  find_match_tiles(path, first_rows, blocks, length, numerators, denominators, match_from,
+                   match_to);
 
   // Second pass: the rows with a match, in order, each match at its column.
   for (int b = 0; b < blocks; ++b) {
