@@ -1,0 +1,20 @@
+# friendlyNumbers_mpi: the search shared out over MPI ranks, each with its own OpenMP threads, on
+# the same core as friendlyNumbers; its manual page and install rules. Included from the top-level
+# CMakeLists.txt when FRIENDLY_MPI is on, before Install.cmake.
+
+# The C API only: the deprecated C++ bindings stay out of the build.
+set(MPI_CXX_SKIP_MPICXX ON)
+find_package(MPI REQUIRED COMPONENTS CXX)
+
+add_library(friendly_mpi STATIC src/mpi_search.cpp)
+target_link_libraries(friendly_mpi PUBLIC friendly_core MPI::MPI_CXX)
+add_executable(friendlyNumbers_mpi src/mpi_main.cpp)
+target_compile_definitions(friendlyNumbers_mpi PRIVATE FRIENDLY_VERSION="${PROJECT_VERSION}")
+target_link_libraries(friendlyNumbers_mpi PRIVATE friendly_mpi)
+
+include(GNUInstallDirs)
+set(FRIENDLY_MPI_MANUAL_PAGE "${PROJECT_BINARY_DIR}/man/friendlyNumbers_mpi.1")
+configure_file("${PROJECT_SOURCE_DIR}/man/friendlyNumbers_mpi.1" "${FRIENDLY_MPI_MANUAL_PAGE}"
+               @ONLY)
+install(TARGETS friendlyNumbers_mpi RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install(FILES "${FRIENDLY_MPI_MANUAL_PAGE}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")

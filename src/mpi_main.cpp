@@ -1,0 +1,164 @@
+// mpirun -n RANKS friendlyNumbers_mpi LOW HIGH: the search of friendlyNumbers shared out over MPI
+// ranks, each with its own OpenMP threads. Rank 0 checks, reports and writes every line.
+#include <mpi.h>
+#include <omp.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <system_error>
+
+#include "command_line.hpp"
+#include "friendly.hpp"
+#include "mpi_search.hpp"
+
+namespace {
+
+constexpr const char* kMpiProgramName = "friendlyNumbers_mpi";
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// Writes "friendlyNumbers_mpi: message" as one line on standard error.
+void complain(const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", kMpiProgramName, message.c_str());
+}
+
+// Flushes standard output; on any write error of the run, reports it and returns false.
+bool finish_output() {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  if (flushed && std::ferror(stdout) == 0) return true;
+  const int error = errno;
+  complain(std::string("cannot write standard output") +
+           (error != 0 ? ": " + std::generic_category().message(error) : std::string()));
+  return false;
+}
+
+// The usage text, ending in a newline.
+std::string usage_text() {
+  return std::string("usage: [mpirun -n RANKS] ") + kMpiProgramName +
+         " LOW HIGH\n"
+         "Prints every pair of numbers from LOW to HIGH (inclusive, 32-bit integers) whose\n"
+         "divisor sum over the number is the same fraction, then the search's wall-clock time,\n"
+         "sharing the work among the MPI ranks. Threads per rank: OMP_NUM_THREADS.\n"
+         "Options: -h, --help (this text); --version.\n";
+}
+
+// A refusal of read_command_line as this program words it: a missing bound's message shows the
+// default program's usage, and this program names itself there instead.
+std::string refusal(std::string error) {
+  const std::string theirs = std::string("usage: ") + friendly::kProgramName + " ";
+  const std::size_t at = error.find(theirs);
+  if (at != std::string::npos) {
+    error.replace(at, theirs.size(), std::string("usage: ") + kMpiProgramName + " ");
+  }
+  return error;
+}
+
+// Bytes of memory that the ranks of this machine share: its physical memory, or 0 when the
+// system does not say. The one measure of the node's memory that the size check uses.
+std::int64_t node_memory_bytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page_size <= 0) return 0;
+  return static_cast<std::int64_t>(pages) * page_size;
+}
+
+// True when every node has the memory for the arrays of all its ranks, each of which holds the
+// whole range; otherwise rank 0 reports the range as too large. Collective over every rank.
+bool range_fits_nodes(std::int32_t low, std::int32_t high, int rank) {
+  // Linux overcommits memory: an allocation larger than the machine "succeeds" and the process
+  // is killed once the pages are touched, so the size is checked before any work.
+  MPI_Comm node = MPI_COMM_NULL;
+  MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, 0, MPI_INFO_NULL, &node);
+  int node_ranks = 1;
+  MPI_Comm_size(node, &node_ranks);
+  MPI_Comm_free(&node);
+  const std::int64_t memory = node_memory_bytes();
+  std::int64_t per_rank =
+      memory > 0 ? memory / node_ranks : std::numeric_limits<std::int64_t>::max();
+  MPI_Allreduce(MPI_IN_PLACE, &per_rank, 1, MPI_INT64_T, MPI_MIN, MPI_COMM_WORLD);
+
+  const std::int64_t bytes = friendly::rank_search_bytes(low, high);
+  if (bytes <= per_rank) return true;
+  if (rank == 0) {
+    complain("range too large: " + std::to_string(friendly::range_length(low, high)) +
+             " numbers need " + std::to_string(bytes) + " bytes on each rank, more than the " +
+             std::to_string(per_rank) +
+             " bytes per rank of the node with the least (its memory over the ranks it runs)");
+  }
+  return false;
+}
+
+// Runs the command line on every rank and returns this rank's exit status. Only rank 0 prints.
+int run(int argc, char** argv, int rank) {
+  std::int32_t low = 0;
+  std::int32_t high = 0;
+  std::string error;
+  switch (friendly::read_command_line(argc, argv, low, high, error)) {
+    case friendly::Command::help:
+      if (rank != 0) return 0;
+      std::fputs(usage_text().c_str(), stdout);
+      return finish_output() ? 0 : kExitFailure;
+    case friendly::Command::version:
+      if (rank != 0) return 0;
+      std::printf("%s %s\n", kMpiProgramName, FRIENDLY_VERSION);
+      return finish_output() ? 0 : kExitFailure;
+    case friendly::Command::refused:
+      if (rank == 0) complain(refusal(error));
+      return kExitUsage;
+    case friendly::Command::search:
+      break;
+  }
+  if (!range_fits_nodes(low, high, rank)) return kExitFailure;
+
+  // The time runs from all ranks' start to the end of rank 0's output.
+  MPI_Barrier(MPI_COMM_WORLD);
+  const double start = omp_get_wtime();
+  const friendly::RankSearch end = friendly::search_ranks(low, high, MPI_COMM_WORLD, stdout);
+  const double stop = omp_get_wtime();
+  if (rank != 0) return end == friendly::RankSearch::done ? 0 : kExitFailure;
+
+  switch (end) {
+    case friendly::RankSearch::out_of_memory:
+      complain("out of memory: " + std::to_string(friendly::range_length(low, high)) +
+               " numbers need " + std::to_string(friendly::rank_search_bytes(low, high)) +
+               " bytes on each rank");
+      return kExitFailure;
+    case friendly::RankSearch::lines_lost:
+      complain("out of memory for the pair lines of a rank");
+      return kExitFailure;
+    case friendly::RankSearch::write_failed:
+    case friendly::RankSearch::done:
+      break;
+  }
+  std::printf(friendly::kTimeFormat, stop - start);
+  return finish_output() ? 0 : kExitFailure;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // MPI's default error handler ends the whole job on any failed call, so no call's result is
+  // looked at.
+  int provided = MPI_THREAD_SINGLE;
+  MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+
+  // The threads of a rank never call MPI, but its main thread calls it between their regions.
+  int status = kExitFailure;
+  if (provided >= MPI_THREAD_FUNNELED) {
+    status = run(argc, argv, rank);
+  } else if (rank == 0) {
+    complain("the MPI library does not support threads (MPI_THREAD_FUNNELED)");
+  }
+
+  // Every rank ends with the worst status of any.
+  MPI_Allreduce(MPI_IN_PLACE, &status, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+  MPI_Finalize();
+  return status;
+}

@@ -1,0 +1,49 @@
+// The search over the ranks of an MPI communicator: each rank runs its share of both phases on
+// its own OpenMP threads, every rank gets every ratio between the phases, and rank 0 writes
+// every rank's pair lines.
+#pragma once
+
+#include <mpi.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "kernels.hpp"
+
+namespace friendly {
+
+// Seconds that one rank spent in each step of a search, as the benchmarks report them.
+struct RankTimes {
+  double ratio = 0;     // its share of the ratio phase
+  double exchange = 0;  // the exchange of the ratios, waiting for the slowest rank included
+  double pairs = 0;     // its share of the pair phase, into its buffer of lines
+  double output = 0;    // its lines to rank 0 (on rank 0: gathering and writing every rank's)
+};
+
+// How a search over the ranks ended: the same on every rank.
+enum class RankSearch {
+  done,           // every line was handed to rank 0's stream
+  out_of_memory,  // some rank could not allocate its arrays; nothing was searched
+  lines_lost,     // some rank could not buffer its pair lines; nothing was written
+  write_failed,   // rank 0's stream had an error; the lines after it were not written
+};
+
+// Bytes that one rank's arrays take for the range: the three arrays of search_bytes
+// (friendly.hpp), padded to whole chunks of the ratio phase.
+std::int64_t rank_search_bytes(std::int32_t low, std::int32_t high) noexcept;
+
+// The search of low..high (high >= low - 1) over every rank of comm, each one holding the whole
+// arrays, with ratio elements of type Ratio as needs_wide_ratios decides. Chunk c of the ratio
+// phase and block b of the pair phase go to rank c mod ranks and b mod ranks, each rank's share
+// to its threads as in search(); then rank 0 writes every rank's pair lines, whole, on out
+// (ignored on the other ranks). Call it from the main thread of every rank, outside any
+// parallel region. times, when not null, receives this rank's time in each step.
+template <typename Ratio>
+RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MPI_Comm comm,
+                        std::FILE* out, RankTimes* times) noexcept;
+
+// search_ranks on the fastest path of each rank's processor.
+RankSearch search_ranks(std::int32_t low, std::int32_t high, MPI_Comm comm, std::FILE* out,
+                        RankTimes* times = nullptr) noexcept;
+
+}  // namespace friendly
