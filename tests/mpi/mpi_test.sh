@@ -1,0 +1,117 @@
+# Runs friendlyNumbers_mpi through mpiexec on 1, 2 and 3 ranks and checks its output against
+# friendlyNumbers of the same build: the same set of pair lines, one time line, last; one error
+# line from rank 0 for a refusal or a failure, and the same statuses.
+# Usage: mpi_test.sh GROUP PROGRAM MPI_PROGRAM MPIEXEC NUMPROC_FLAG [PREFLAGS...]
+#   GROUP: teams (ranks x threads), edges (small, empty and 64-bit ranges, no mpiexec),
+#   tcp (the between-node transport), failures (refusals, memory, write errors).
+set -euo pipefail
+group=$1 program=$2 mpi_program=$3 mpiexec=$4 numproc_flag=$5
+shift 5
+preflags=("$@")
+extra_flags=()  # more mpiexec flags for the runs that follow
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Fails the test with a message on standard error.
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Runs the MPI program with RANKS ranks (0: started without mpiexec) of THREADS threads on the
+# remaining arguments; leaves its output in $work/out and $work/err and its status in $status.
+launch() {
+  local ranks=$1 threads=$2
+  shift 2
+  local command=("$mpi_program")
+  ((ranks == 0)) ||
+    command=("$mpiexec" "$numproc_flag" "$ranks" "${preflags[@]}" "${extra_flags[@]}" "$mpi_program")
+  status=0
+  OMP_NUM_THREADS=$threads "${command[@]}" "$@" >"$work/out" 2>"$work/err" || status=$?
+}
+
+# The sorted pair lines of the default program for LOW HIGH, computed once per range.
+expected_pairs() {
+  local file="$work/expected_$1_$2"
+  [[ -f "$file" ]] || "$program" "$1" "$2" | grep -v '^Tempo' | sort >"$file"
+  echo "$file"
+}
+
+# Checks a run of RANKS ranks of THREADS threads on LOW..HIGH: status 0, nothing on standard
+# error, the default program's pair lines in any order, then exactly one time line.
+check_search() {
+  local ranks=$1 threads=$2 low=$3 high=$4
+  local what="ranks=$ranks threads=$threads on $low..$high${extra_flags[*]:+ (${extra_flags[*]})}"
+  ((ranks > 0)) || what="one rank without mpiexec, threads=$threads on $low..$high"
+  launch "$ranks" "$threads" "$low" "$high"
+  [[ $status == 0 && ! -s "$work/err" ]] || fail "$what: status $status: $(cat "$work/err")"
+  [[ $(grep -c 'Tempo' "$work/out") == 1 ]] || fail "$what: not exactly one time line"
+  tail -n 1 "$work/out" | grep -Eqx 'Tempo total [0-9]+\.[0-9]{6} seconds' ||
+    fail "$what: the last line is not the time line: $(tail -n 1 "$work/out")"
+  local expected
+  expected=$(expected_pairs "$low" "$high")
+  head -n -1 "$work/out" | sort >"$work/pairs"
+  cmp -s "$work/pairs" "$expected" ||
+    fail "$what: pair lines differ from $program: $(diff "$expected" "$work/pairs" | head -n 5)"
+  echo "ok: $what, $(wc -l <"$expected") pair lines"
+}
+
+# Checks that a run ended with STATUS and one line on standard error that begins with the
+# program's name and holds TEXT, and printed nothing on standard output.
+check_one_error() {
+  local what=$1 expected_status=$2 text=$3
+  [[ $status == "$expected_status" ]] || fail "$what: status $status, not $expected_status"
+  [[ ! -s "$work/out" ]] || fail "$what: printed $(head -c 200 "$work/out")"
+  [[ $(wc -l <"$work/err") == 1 && $(cat "$work/err") == "friendlyNumbers_mpi: "*"$text"* ]] ||
+    fail "$what: standard error is not one line with '$text': $(cat "$work/err")"
+  echo "ok: $what: $(cat "$work/err")"
+}
+
+case $group in
+  teams)
+    [[ $(wc -l <"$(expected_pairs 1 30000)") -gt 500 ]] || fail "too few pairs in 1..30000"
+    for range in "1 30000" "-3000 3000"; do
+      read -r low high <<<"$range"
+      for ranks in 1 2 3; do
+        for threads in 1 2; do
+          check_search "$ranks" "$threads" "$low" "$high"
+        done
+      done
+    done
+    ;;
+  edges)
+    check_search 2 2 10 9    # empty
+    check_search 2 2 7 7     # one number
+    check_search 3 1 1 10    # one chunk, two blocks: the third rank has no work at all
+    check_search 3 2 1 30    # two chunks: a pair across ranks, the third rank without ratios
+    check_search 0 2 1 3000  # started without mpiexec: one rank
+    # 64-bit ratios: the last bound is above every 32-bit divisor sum's.
+    check_search 3 1 2147483600 2147483647
+    ;;
+  tcp)
+    # shellcheck disable=SC2054 # "self,tcp" is one argument
+    extra_flags=(--mca btl self,tcp --mca btl_tcp_if_include lo)
+    check_search 2 1 1 30000
+    ;;
+  failures)
+    for args in "" "5" "abc 10" "10 8"; do
+      # shellcheck disable=SC2086 # each case is a list of arguments
+      launch 3 1 $args
+      check_one_error "3 ranks on '$args'" 2 ""
+    done
+    launch 3 1 --help
+    [[ $status == 0 && $(grep -c '^usage:' "$work/out") == 1 ]] || fail "--help: $(cat "$work/out")"
+    launch 2 1 -2147483648 2147483647
+    check_one_error "2 ranks on the whole 32-bit range" 1 \
+      "4294967296 numbers need 85899345920 bytes on each rank"
+    status=0
+    # More lines than the stream's buffer, so that writes fail while the ranks hand them over.
+    OMP_NUM_THREADS=2 "$mpi_program" 1 30000 >/dev/full 2>"$work/err" || status=$?
+    : >"$work/out"
+    check_one_error "one rank writing to /dev/full" 1 "cannot write standard output"
+    ;;
+  *)
+    fail "unknown group $group"
+    ;;
+esac
