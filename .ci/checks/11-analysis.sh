@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Static analysis of every C++ source of src, tests, fuzz and bench, with the compile database of a
-# clang configuration that enables every target: clang-tidy with the committed .clang-tidy, then
-# cppcheck (warnings, performance, portability) over the same translation units and their headers.
+# clang configuration that enables every target, friendlyNumbers_mpi's included (Open MPI):
+# clang-tidy with the committed .clang-tidy, then cppcheck (warnings, performance, portability)
+# over the same translation units and their headers.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=build-rel-lint
@@ -11,7 +12,7 @@ benchmarks=OFF
 [[ -f bench/CMakeLists.txt ]] && benchmarks=ON
 mkdir -p "$build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DFRIENDLY_BUILD_FUZZERS=ON \
-  -DFRIENDLY_BUILD_BENCHMARKS="$benchmarks" > "$build/configure.log" ||
+  -DFRIENDLY_MPI=ON -DFRIENDLY_BUILD_BENCHMARKS="$benchmarks" > "$build/configure.log" ||
   { cat "$build/configure.log"; exit 1; }
 
 # Every source file must be compiled by some target, or it would escape the analysis.
