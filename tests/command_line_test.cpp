@@ -1,6 +1,7 @@
 // Parsing of the bounds and of the whole command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@ TEST(ParseBound, AcceptsWholeNumbersWithBlanksAndSign) {
                   {" -3", -3},
                   {"+7", 7},
                   {"\t\n 42", 42},
+                  {"\v\f\r-9", -9},
                   {"-0", 0},
                   {"007", 7},
                   {"2147483647", 2147483647},
@@ -50,6 +52,11 @@ TEST(ParseBound, RefusesNumbersOutsideThe32BitRange) {
     EXPECT_EQ(parse_bound(text, value), BoundError::out_of_range) << text;
     EXPECT_EQ(value, -99) << text;
   }
+}
+
+// True when every character of text is printable ASCII.
+bool printable_ascii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
 }
 
 Command read(std::vector<const char*> args, std::int32_t& low, std::int32_t& high,
@@ -92,13 +99,26 @@ TEST(CommandLine, RefusalsNameTheProblem) {
                  {{"10", "8"}, "below LOW - 1"},
                  {{"2147483647", "-2147483648"}, "reversed"},
                  {{"12\nrm", "5"}, "LOW '12\\x0arm'"},
-                 {{"1", "\x1b[31m2"}, "HIGH '\\x1b[31m2'"}};
+                 {{"1", "\x1b[31m2"}, "HIGH '\\x1b[31m2'"},
+                 {{"1", "2\xc2\x9bm"}, "HIGH '2\\xc2\\x9bm'"},
+                 {{"\xe2\x80\xae_1", "9"}, "LOW '\\xe2\\x80\\xae_1'"},
+                 {{"-help"}, "unknown option '-help'"},
+                 {{"--threads", "1", "2"}, "unknown option '--threads'"}};
   for (const auto& c : refused) {
     std::string error;
     EXPECT_EQ(read(c.args, low, high, error), Command::refused) << c.mentions;
     EXPECT_NE(error.find(c.mentions), std::string::npos) << error;
-    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_TRUE(printable_ascii(error)) << error;
   }
+
+  // A long argument is cut, and says how long it was.
+  const std::string long_bound(100000, '7');
+  std::string error;
+  EXPECT_EQ(read({"1", long_bound.c_str()}, low, high, error), Command::refused);
+  EXPECT_NE(error.find("HIGH '" + long_bound.substr(0, 64) + "'... (100000 bytes)"),
+            std::string::npos)
+      << error;
+  EXPECT_LT(error.size(), 200u);
 }
 
 }  // namespace
