@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <system_error>
 
 #include "friendly.hpp"
 
@@ -111,6 +112,17 @@ std::string usage_text() {
          "Prints every pair of numbers from LOW to HIGH (inclusive, 32-bit integers) whose\n"
          "divisor sum over the number is the same fraction, then the search's wall-clock time.\n"
          "Threads: OMP_NUM_THREADS. Options: -h, --help (this text); --version.\n";
+}
+
+std::string write_error(std::FILE* stream, const char* name) {
+  // A failed write clears the stream's buffer, so a later flush can succeed: only the stream's
+  // error flag still tells of the lost lines.
+  errno = 0;
+  const bool flushed = std::fflush(stream) == 0;
+  if (flushed && std::ferror(stream) == 0) return "";
+  const int error = errno;
+  return std::string("cannot write ") + name +
+         (!flushed && error != 0 ? ": " + std::generic_category().message(error) : std::string());
 }
 
 }  // namespace friendly

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace friendly {
@@ -27,5 +28,10 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
 
 // The usage text, ending in a newline.
 std::string usage_text();
+
+// Flushes stream. Returns an empty string when this flush and every earlier write to stream
+// succeeded, otherwise the one-line reason "cannot write " + name, with the error of the flush
+// when the flush itself failed.
+std::string write_error(std::FILE* stream, const char* name);
 
 }  // namespace friendly

@@ -2,11 +2,9 @@
 #include <omp.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <system_error>
 
 #include "command_line.hpp"
 #include "friendly.hpp"
@@ -31,12 +29,9 @@ std::int64_t physical_memory_bytes() {
 
 // Flushes standard output; on any write error of the run, reports it and returns false.
 bool finish_output() {
-  errno = 0;
-  const bool flushed = std::fflush(stdout) == 0;
-  if (flushed && std::ferror(stdout) == 0) return true;
-  const int error = errno;
-  complain(std::string("cannot write standard output") +
-           (error != 0 ? ": " + std::generic_category().message(error) : std::string()));
+  const std::string error = friendly::write_error(stdout, "standard output");
+  if (error.empty()) return true;
+  complain(error);
   return false;
 }
 
