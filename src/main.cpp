@@ -1,6 +1,5 @@
 // friendlyNumbers LOW HIGH: prints every friendly pair of the range, then the search's time.
 #include <omp.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +7,7 @@
 
 #include "command_line.hpp"
 #include "friendly.hpp"
+#include "limits.hpp"
 
 namespace {
 
@@ -17,14 +17,6 @@ constexpr int kExitUsage = 2;
 // Writes "friendlyNumbers: message" as one line on standard error.
 void complain(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", friendly::kProgramName, message.c_str());
-}
-
-// Bytes of physical memory, or 0 when the system does not say.
-std::int64_t physical_memory_bytes() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || page_size <= 0) return 0;
-  return static_cast<std::int64_t>(pages) * page_size;
 }
 
 // Flushes standard output; on any write error of the run, reports it and returns false.
@@ -55,16 +47,18 @@ int main(int argc, char** argv) {
       break;
   }
 
-  // Linux overcommits memory: an allocation larger than the machine "succeeds" and the process
-  // is killed once the pages are touched, so the size is checked before any work.
+  // Linux overcommits memory: an allocation larger than the machine or the control group allows
+  // "succeeds" and the process is killed once the pages are touched, so the size is checked
+  // against every limit before any work.
   const std::int64_t length = friendly::range_length(low, high);
   const std::int64_t bytes = friendly::search_bytes(low, high);
-  const std::int64_t memory = physical_memory_bytes();
   const std::string size =
       std::to_string(length) + " numbers need " + std::to_string(bytes) + " bytes";
+  std::string memory_limit_name;
+  const std::int64_t memory = friendly::memory_limit(memory_limit_name);
   if (memory > 0 && bytes > memory) {
-    complain("range too large: " + size + ", more than this machine's " + std::to_string(memory) +
-             " bytes of memory");
+    complain("range too large: " + size + ", more than the " + std::to_string(memory) +
+             " bytes that " + memory_limit_name + " allows");
     return kExitFailure;
   }
 

@@ -1,4 +1,4 @@
-// Parsing of the bounds and of the whole command line.
+// Parsing of the bounds, of the whole command line and of the control-group files; write errors.
 #include <gtest/gtest.h>
 
 #include <sys/types.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "command_line.hpp"
+#include "limits.hpp"
 
 namespace {
 
@@ -105,8 +106,8 @@ TEST(CommandLine, RefusalsNameTheProblem) {
                  {{"2147483647", "-2147483648"}, "reversed"},
                  {{"12\nrm", "5"}, "LOW '12\\x0arm'"},
                  {{"1", "\x1b[31m2"}, "HIGH '\\x1b[31m2'"},
-                 {{"1", "2\xc2\x9bm"}, "HIGH '2\\xc2\\x9bm'"},
-                 {{"\xe2\x80\xae_1", "9"}, "LOW '\\xe2\\x80\\xae_1'"},
+                 {{"1", "2\xc2\x9bm"}, R"(HIGH '2\xc2\x9bm')"},
+                 {{"\xe2\x80\xae_1", "9"}, R"(LOW '\xe2\x80\xae_1')"},
                  {{"-help"}, "unknown option '-help'"},
                  {{"--threads", "1", "2"}, "unknown option '--threads'"}};
   for (const auto& c : refused) {
@@ -158,6 +159,28 @@ TEST(WriteError, ReportsAWriteThatFailedBeforeTheLastFlush) {
   EXPECT_EQ(friendly::write_error(stream, "standard output"), "");
   EXPECT_EQ(sink.written, "kept\nmore\n");
   std::fclose(stream);
+}
+
+TEST(Limits, ControlGroupDirectoriesRunFromTheGroupUpToTheMountOfItsHierarchy) {
+  const std::string cgroups =
+      "12:pids:/user.slice/u1\n"
+      "4:cpu,memory:/box/app\n"
+      "0::/box/job\n";
+  // The memory hierarchy is mounted from /box down, as in a container; /outside is not shown.
+  const std::string mounts =
+      "30 25 0:26 / /sys/fs/cgroup rw,nosuid shared:4 - cgroup2 cgroup2 rw,nsdelegate\n"
+      "35 31 0:30 /box /mem rw shared:14 - cgroup cgroup rw,cpu,memory\n"
+      "36 31 0:31 / /sys/fs/cgroup/pids rw - cgroup cgroup rw,pids\n"
+      "37 31 0:32 /outside /elsewhere rw - cgroup cgroup rw,memory\n"
+      "38 25 0:5 / /proc rw - proc proc rw\n";
+  EXPECT_EQ(friendly::cgroup_directories("memory", cgroups, mounts),
+            (std::vector<std::string>{"/mem/app", "/mem", "/sys/fs/cgroup/box/job",
+                                      "/sys/fs/cgroup/box", "/sys/fs/cgroup"}));
+  EXPECT_EQ(
+      friendly::cgroup_directories("pids", cgroups, mounts),
+      (std::vector<std::string>{"/sys/fs/cgroup/pids/user.slice/u1",
+                                "/sys/fs/cgroup/pids/user.slice", "/sys/fs/cgroup/pids",
+                                "/sys/fs/cgroup/box/job", "/sys/fs/cgroup/box", "/sys/fs/cgroup"}));
 }
 
 }  // namespace
