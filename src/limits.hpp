@@ -20,4 +20,15 @@ std::vector<std::string> cgroup_directories(std::string_view controller, const s
 // limits. what names the least one. Returns 0 when none is known.
 std::int64_t memory_limit(std::string& what);
 
+// Threads of the team that the next parallel region starts: the runtime's team size within its
+// thread limit, and within the processors when the runtime may shrink teams (OMP_DYNAMIC).
+std::int64_t team_size();
+
+// The most threads, this one included, of a team that this process can start now from its main
+// thread: the least that the system's thread and process-id limits, the control group's task
+// limit, the user's process limit, the memory-map limit and this thread's stack (which GNU
+// libgomp's team start uses) allow. what names the least. The user's tasks are counted only
+// where a team of team threads could exceed the process limit. INT64_MAX when none is known.
+std::int64_t team_limit(std::int64_t team, std::string& what);
+
 }  // namespace friendly

@@ -62,6 +62,17 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
 
+  // The runtime cannot start a team softly: GNU libgomp overflows the stack or ends the process
+  // with its own message, and LLVM's libomp aborts. A team beyond a limit is refused here.
+  const std::int64_t team = friendly::team_size();
+  std::string team_limit_name;
+  const std::int64_t most_threads = friendly::team_limit(team, team_limit_name);
+  if (team > most_threads) {
+    complain("cannot start a team of " + std::to_string(team) + " threads: more than the " +
+             std::to_string(most_threads) + " threads that " + team_limit_name + " allows");
+    return kExitFailure;
+  }
+
   const double start = omp_get_wtime();
   const bool searched = friendly::FriendlyNumbers(low, high);
   const double stop = omp_get_wtime();

@@ -12,6 +12,7 @@
 #include <numeric>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "text_files.hpp"
@@ -217,6 +218,32 @@ TEST(Program, RangesTooLargeForALimitAreRefusedBeforeAnyWork) {
       EXPECT_EQ(run.err, "friendlyNumbers: range too large: " + std::string(size) +
                              ", more than the 102400000 bytes that " + name + " allows\n");
     }
+  }
+}
+
+TEST(Program, TeamsBeyondALimitAreRefusedBeforeAnyWork) {
+  if (sanitized()) GTEST_SKIP() << "sanitizer runtimes have thread and stack limits of their own";
+  // Teams that this machine may or may not start: each one runs with the right lines, or is
+  // refused in one line that names its size and the limit. 256 KiB of stack is less than GNU
+  // libgomp's team start needs for 2500 threads.
+  const std::vector<std::string> expected = {pair_line(1, 6), pair_line(1, 28), pair_line(6, 28)};
+  const std::pair<const char*, const char*> teams[] = {{"ulimit -s 256;", "2500"},
+                                                       {"ulimit -s 8192;", "40000"},
+                                                       {"ulimit -s 8192;", "70000"},
+                                                       {"ulimit -s 8192;", "100000"}};
+  for (const auto& [limit, threads] : teams) {
+    const ProgramRun run = run_program("1 30", std::string(limit) + " OMP_NUM_THREADS=" + threads);
+    if (run.status == 0) {
+      EXPECT_EQ(sorted(pair_lines(run)), sorted(expected)) << threads;
+      continue;
+    }
+    EXPECT_EQ(run.status, 1) << limit << " " << threads << ": " << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(std::regex_match(
+        run.err, std::regex("friendlyNumbers: cannot start a team of " + std::string(threads) +
+                            " threads: more than the \\d+ threads "
+                            "that [^\n]+ allows\n")))
+        << run.err;
   }
 }
 
