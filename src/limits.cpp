@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <system_error>
 
 namespace friendly {
 
