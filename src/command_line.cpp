@@ -1,10 +1,13 @@
 #include "command_line.hpp"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <system_error>
 
 #include "friendly.hpp"
 
@@ -33,20 +36,27 @@ BoundError parse_bound(const char* text, std::int32_t& value) noexcept {
 
 namespace {
 
-// The argument as a one-line message can show it: control characters become \xNN, so that an
-// argument holding a newline or a terminal escape cannot split or alter the message.
+// Bytes of an argument that a refusal shows; a longer argument is cut there.
+constexpr std::size_t kShownBytes = 64;
+
+// The argument quoted as a refusal can show it: every byte that is not printable ASCII becomes
+// \xNN, so that no newline, terminal control sequence or bidirectional override reaches the
+// terminal, and an argument longer than kShownBytes is cut, with its length after the cut.
 std::string shown(const char* text) {
-  std::string shown_text;
-  for (const char* c = text; *c != '\0'; ++c) {
-    const auto byte = static_cast<unsigned char>(*c);
-    if (byte < 0x20 || byte == 0x7f) {
+  const std::size_t length = std::strlen(text);
+  std::string shown_text = "'";
+  for (std::size_t i = 0; i < length && i < kShownBytes; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x20 || byte > 0x7e) {
       char escape[5];
       std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(byte));
       shown_text += escape;
     } else {
-      shown_text += *c;
+      shown_text += static_cast<char>(byte);
     }
   }
+  shown_text += "'";
+  if (length > kShownBytes) shown_text += "... (" + std::to_string(length) + " bytes)";
   return shown_text;
 }
 
@@ -56,11 +66,11 @@ bool read_bound(const char* name, const char* text, std::int32_t& value, std::st
     case BoundError::none:
       return true;
     case BoundError::not_a_number:
-      error = std::string(name) + " '" + shown(text) + "' is not a whole base-10 number";
+      error = std::string(name) + " " + shown(text) + " is not a whole base-10 number";
       return false;
     case BoundError::out_of_range:
-      error = std::string(name) + " '" + shown(text) +
-              "' is outside the 32-bit range -2147483648 to 2147483647";
+      error = std::string(name) + " " + shown(text) +
+              " is outside the 32-bit range -2147483648 to 2147483647";
       return false;
   }
   return false;
@@ -74,6 +84,12 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
     return Command::help;
   }
   if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) return Command::version;
+  // A dash before anything but a digit cannot start a bound, so it is taken for a mistyped option.
+  if (argc >= 2 && argv[1][0] == '-' && argv[1][1] != '\0' &&
+      (argv[1][1] < '0' || argv[1][1] > '9')) {
+    error = "unknown option " + shown(argv[1]) + "; usage: " + kProgramName + " LOW HIGH";
+    return Command::refused;
+  }
   if (argc < 3) {
     error = std::string(argc < 2 ? "missing LOW and HIGH" : "missing HIGH") +
             "; usage: " + kProgramName + " LOW HIGH";
@@ -96,6 +112,17 @@ std::string usage_text() {
          "Prints every pair of numbers from LOW to HIGH (inclusive, 32-bit integers) whose\n"
          "divisor sum over the number is the same fraction, then the search's wall-clock time.\n"
          "Threads: OMP_NUM_THREADS. Options: -h, --help (this text); --version.\n";
+}
+
+std::string write_error(std::FILE* stream, const char* name) {
+  // A failed write clears the stream's buffer, so a later flush can succeed: only the stream's
+  // error flag still tells of the lost lines.
+  errno = 0;
+  const bool flushed = std::fflush(stream) == 0;
+  if (flushed && std::ferror(stream) == 0) return "";
+  const int error = errno;
+  return std::string("cannot write ") + name +
+         (!flushed && error != 0 ? ": " + std::generic_category().message(error) : std::string());
 }
 
 }  // namespace friendly

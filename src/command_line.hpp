@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace friendly {
@@ -19,12 +20,18 @@ BoundError parse_bound(const char* text, std::int32_t& value) noexcept;
 enum class Command { search, help, version, refused };
 
 // Reads the arguments: help (-h, --help) or version (--version) as the first one, or the two
-// bounds into low and high (further arguments are ignored). On refusal, error holds the one-line
-// reason, without the program name.
+// bounds into low and high (further arguments are ignored). Any other first argument that begins
+// with a dash and no digit is an unknown option. On refusal, error holds the one-line reason,
+// without the program name, in printable ASCII.
 Command read_command_line(int argc, const char* const* argv, std::int32_t& low, std::int32_t& high,
                           std::string& error);
 
 // The usage text, ending in a newline.
 std::string usage_text();
+
+// Flushes stream. Returns an empty string when this flush and every earlier write to stream
+// succeeded, otherwise the one-line reason "cannot write " + name, with the error of the flush
+// when the flush itself failed.
+std::string write_error(std::FILE* stream, const char* name);
 
 }  // namespace friendly

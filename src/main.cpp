@@ -1,15 +1,13 @@
 // friendlyNumbers LOW HIGH: prints every friendly pair of the range, then the search's time.
 #include <omp.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <system_error>
 
 #include "command_line.hpp"
 #include "friendly.hpp"
+#include "limits.hpp"
 
 namespace {
 
@@ -21,22 +19,11 @@ void complain(const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", friendly::kProgramName, message.c_str());
 }
 
-// Bytes of physical memory, or 0 when the system does not say.
-std::int64_t physical_memory_bytes() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || page_size <= 0) return 0;
-  return static_cast<std::int64_t>(pages) * page_size;
-}
-
 // Flushes standard output; on any write error of the run, reports it and returns false.
 bool finish_output() {
-  errno = 0;
-  const bool flushed = std::fflush(stdout) == 0;
-  if (flushed && std::ferror(stdout) == 0) return true;
-  const int error = errno;
-  complain(std::string("cannot write standard output") +
-           (error != 0 ? ": " + std::generic_category().message(error) : std::string()));
+  const std::string error = friendly::write_error(stdout, "standard output");
+  if (error.empty()) return true;
+  complain(error);
   return false;
 }
 
@@ -60,16 +47,29 @@ int main(int argc, char** argv) {
       break;
   }
 
-  // Linux overcommits memory: an allocation larger than the machine "succeeds" and the process
-  // is killed once the pages are touched, so the size is checked before any work.
+  // Linux overcommits memory: an allocation larger than the machine or the control group allows
+  // "succeeds" and the process is killed once the pages are touched, so the size is checked
+  // against every limit before any work.
   const std::int64_t length = friendly::range_length(low, high);
   const std::int64_t bytes = friendly::search_bytes(low, high);
-  const std::int64_t memory = physical_memory_bytes();
   const std::string size =
       std::to_string(length) + " numbers need " + std::to_string(bytes) + " bytes";
+  std::string memory_limit_name;
+  const std::int64_t memory = friendly::memory_limit(memory_limit_name);
   if (memory > 0 && bytes > memory) {
-    complain("range too large: " + size + ", more than this machine's " + std::to_string(memory) +
-             " bytes of memory");
+    complain("range too large: " + size + ", more than the " + std::to_string(memory) +
+             " bytes that " + memory_limit_name + " allows");
+    return kExitFailure;
+  }
+
+  // The runtime cannot start a team softly: GNU libgomp overflows the stack or ends the process
+  // with its own message, and LLVM's libomp aborts. A team beyond a limit is refused here.
+  const std::int64_t team = friendly::team_size();
+  std::string team_limit_name;
+  const std::int64_t most_threads = friendly::team_limit(team, team_limit_name);
+  if (team > most_threads) {
+    complain("cannot start a team of " + std::to_string(team) + " threads: more than the " +
+             std::to_string(most_threads) + " threads that " + team_limit_name + " allows");
     return kExitFailure;
   }
 

@@ -13,6 +13,7 @@
 
 #include "command_line.hpp"
 #include "friendly.hpp"
+#include "limits.hpp"
 #include "mpi_search.hpp"
 
 namespace {
@@ -58,15 +59,6 @@ std::string refusal(std::string error) {
   return error;
 }
 
-// Bytes of memory that the ranks of this machine share: its physical memory, or 0 when the
-// system does not say. The one measure of the node's memory that the size check uses.
-std::int64_t node_memory_bytes() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || page_size <= 0) return 0;
-  return static_cast<std::int64_t>(pages) * page_size;
-}
-
 // True when every node has the memory for the arrays of all its ranks, each of which holds the
 // whole range; otherwise rank 0 reports the range as too large. Collective over every rank.
 bool range_fits_nodes(std::int32_t low, std::int32_t high, int rank) {
@@ -77,7 +69,9 @@ bool range_fits_nodes(std::int32_t low, std::int32_t high, int rank) {
   int node_ranks = 1;
   MPI_Comm_size(node, &node_ranks);
   MPI_Comm_free(&node);
-  const std::int64_t memory = node_memory_bytes();
+  // The node's limit (physical memory, control group, this process's limits) over its ranks.
+  std::string limit;
+  const std::int64_t memory = friendly::memory_limit(limit);
   std::int64_t per_rank =
       memory > 0 ? memory / node_ranks : std::numeric_limits<std::int64_t>::max();
   MPI_Allreduce(MPI_IN_PLACE, &per_rank, 1, MPI_INT64_T, MPI_MIN, MPI_COMM_WORLD);
@@ -87,8 +81,8 @@ bool range_fits_nodes(std::int32_t low, std::int32_t high, int rank) {
   if (rank == 0) {
     complain("range too large: " + std::to_string(friendly::range_length(low, high)) +
              " numbers need " + std::to_string(bytes) + " bytes on each rank, more than the " +
-             std::to_string(per_rank) +
-             " bytes per rank of the node with the least (its memory over the ranks it runs)");
+             std::to_string(per_rank) + " bytes per rank that " + limit +
+             " allows, shared by the ranks of the node with the least");
   }
   return false;
 }

@@ -1,11 +1,18 @@
-// Parsing of the bounds and of the whole command line.
+// Parsing of the bounds, of the whole command line and of the control-group files; write errors.
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "command_line.hpp"
+#include "limits.hpp"
 
 namespace {
 
@@ -22,6 +29,7 @@ TEST(ParseBound, AcceptsWholeNumbersWithBlanksAndSign) {
                   {" -3", -3},
                   {"+7", 7},
                   {"\t\n 42", 42},
+                  {"\v\f\r-9", -9},
                   {"-0", 0},
                   {"007", 7},
                   {"2147483647", 2147483647},
@@ -50,6 +58,11 @@ TEST(ParseBound, RefusesNumbersOutsideThe32BitRange) {
     EXPECT_EQ(parse_bound(text, value), BoundError::out_of_range) << text;
     EXPECT_EQ(value, -99) << text;
   }
+}
+
+// True when every character of text is printable ASCII.
+bool printable_ascii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
 }
 
 Command read(std::vector<const char*> args, std::int32_t& low, std::int32_t& high,
@@ -92,13 +105,82 @@ TEST(CommandLine, RefusalsNameTheProblem) {
                  {{"10", "8"}, "below LOW - 1"},
                  {{"2147483647", "-2147483648"}, "reversed"},
                  {{"12\nrm", "5"}, "LOW '12\\x0arm'"},
-                 {{"1", "\x1b[31m2"}, "HIGH '\\x1b[31m2'"}};
+                 {{"1", "\x1b[31m2"}, "HIGH '\\x1b[31m2'"},
+                 {{"1", "2\xc2\x9bm"}, R"(HIGH '2\xc2\x9bm')"},
+                 {{"\xe2\x80\xae_1", "9"}, R"(LOW '\xe2\x80\xae_1')"},
+                 {{"-help"}, "unknown option '-help'"},
+                 {{"--threads", "1", "2"}, "unknown option '--threads'"}};
   for (const auto& c : refused) {
     std::string error;
     EXPECT_EQ(read(c.args, low, high, error), Command::refused) << c.mentions;
     EXPECT_NE(error.find(c.mentions), std::string::npos) << error;
-    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    EXPECT_TRUE(printable_ascii(error)) << error;
   }
+
+  // A long argument is cut, and says how long it was.
+  const std::string long_bound(100000, '7');
+  std::string error;
+  EXPECT_EQ(read({"1", long_bound.c_str()}, low, high, error), Command::refused);
+  EXPECT_NE(error.find("HIGH '" + long_bound.substr(0, 64) + "'... (100000 bytes)"),
+            std::string::npos)
+      << error;
+  EXPECT_LT(error.size(), 200u);
+}
+
+// A stream's sink whose first write fails and whose later writes succeed.
+struct FailingOnceSink {
+  int writes = 0;
+  std::string written;
+};
+
+ssize_t write_failing_once(void* cookie, const char* data, std::size_t size) {
+  auto& sink = *static_cast<FailingOnceSink*>(cookie);
+  if (sink.writes++ == 0) {
+    errno = EIO;
+    return -1;
+  }
+  sink.written.append(data, size);
+  return static_cast<ssize_t>(size);
+}
+
+TEST(WriteError, ReportsAWriteThatFailedBeforeTheLastFlush) {
+  FailingOnceSink sink;
+  cookie_io_functions_t io{};
+  io.write = write_failing_once;
+  std::FILE* stream = fopencookie(&sink, "w", io);
+  ASSERT_NE(stream, nullptr);
+  std::fputs("lost\n", stream);
+  EXPECT_NE(std::fflush(stream), 0);
+  std::fputs("kept\n", stream);
+  EXPECT_EQ(friendly::write_error(stream, "standard output"), "cannot write standard output");
+  EXPECT_EQ(sink.written, "kept\n");  // the last flush itself succeeded
+  std::fputs("more\n", stream);
+  std::clearerr(stream);
+  EXPECT_EQ(friendly::write_error(stream, "standard output"), "");
+  EXPECT_EQ(sink.written, "kept\nmore\n");
+  std::fclose(stream);
+}
+
+TEST(Limits, ControlGroupDirectoriesRunFromTheGroupUpToTheMountOfItsHierarchy) {
+  const std::string cgroups =
+      "12:pids:/user.slice/u1\n"
+      "4:cpu,memory:/box/app\n"
+      "0::/box/job\n";
+  // The memory hierarchy is mounted from /box down, as in a container; /outside is not shown.
+  const std::string mounts =
+      "30 25 0:26 / /sys/fs/cgroup rw,nosuid shared:4 - cgroup2 cgroup2 rw,nsdelegate\n"
+      "35 31 0:30 /box /mem rw shared:14 - cgroup cgroup rw,cpu,memory\n"
+      "36 31 0:31 / /sys/fs/cgroup/pids rw - cgroup cgroup rw,pids\n"
+      "37 31 0:32 /outside /elsewhere rw - cgroup cgroup rw,memory\n"
+      "38 25 0:5 / /proc rw - proc proc rw\n";
+  EXPECT_EQ(friendly::cgroup_directories("memory", cgroups, mounts),
+            (std::vector<std::string>{"/mem/app", "/mem", "/sys/fs/cgroup/box/job",
+                                      "/sys/fs/cgroup/box", "/sys/fs/cgroup"}));
+  EXPECT_EQ(
+      friendly::cgroup_directories("pids", cgroups, mounts),
+      (std::vector<std::string>{"/sys/fs/cgroup/pids/user.slice/u1",
+                                "/sys/fs/cgroup/pids/user.slice", "/sys/fs/cgroup/pids",
+                                "/sys/fs/cgroup/box/job", "/sys/fs/cgroup/box", "/sys/fs/cgroup"}));
 }
 
 }  // namespace
