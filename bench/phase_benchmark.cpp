@@ -113,7 +113,8 @@ void register_all() {
                           {"PairPhase/int64", pair_phase<std::int64_t>}};
   const Kernel kernels[] = {{"literal", true, KernelPath::portable},
                             {"portable", false, KernelPath::portable},
-                            {"avx2", false, KernelPath::avx2}};
+                            {"avx2", false, KernelPath::avx2},
+                            {"avx512", false, KernelPath::avx512}};
   for (const Phase& phase : phases) {
     for (const Kernel& kernel : kernels) {
       const std::string name = std::string(phase.name) + "/" + kernel.name;

@@ -8,8 +8,8 @@
 namespace friendly_test {
 
 // Every path, from the plainest to the widest.
-inline constexpr friendly::KernelPath kAllPaths[] = {friendly::KernelPath::portable,
-                                                     friendly::KernelPath::avx2};
+inline constexpr friendly::KernelPath kAllPaths[] = {
+    friendly::KernelPath::portable, friendly::KernelPath::avx2, friendly::KernelPath::avx512};
 
 // The paths this processor runs: the portable path always, the others where it has them.
 inline std::vector<friendly::KernelPath> runnable_paths() {
