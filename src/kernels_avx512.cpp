@@ -27,6 +27,9 @@ constexpr std::int32_t kStepLanes = 48;
 // Shortest segment worth the lanes' setup; shorter stretches are tested by division, sixteen
 // candidates at a time.
 constexpr std::int32_t kMinSegment = 8;
+// Steps that a vector of lanes first tries without corrections, checked once at their end: far
+// above the square root of n, where q is small against f, most such stretches need none.
+constexpr std::int32_t kStretch = 8;
 
 // Mask of the first `count` lanes of a vector of `width` <= 64 lanes: none for count <= 0, all
 // for count >= width.
@@ -94,6 +97,29 @@ inline void test_and_move_past_next(Lanes& lanes) {
   lanes.q = _mm512_mask_sub_epi32(lanes.q, below, lanes.q, _mm512_set1_epi32(1));
   lanes.r = _mm512_sub_epi32(lanes.r, lanes.q);
   lanes.r = _mm512_mask_add_epi32(lanes.r, below, lanes.r, lanes.next);
+}
+
+// Both, for the candidates next - 1 and next; then next moves on by two.
+inline void test_and_move_twice(Lanes& lanes) {
+  test_and_move(lanes);
+  test_and_move_past_next(lanes);
+  lanes.next = _mm512_add_epi32(lanes.next, _mm512_set1_epi32(2));
+}
+
+// kStretch steps of the lanes without corrections, r - q each: exact as long as no remainder
+// goes below 0, and as they only decrease (q >= 0), exactly when the last one is still >= 0. Then
+// the lanes move on and it returns true; otherwise smallest alone has taken remainders that were
+// either exact or negative (never 0), and it returns false.
+inline bool test_and_move_uncorrected(Lanes& lanes) {
+  __m512i r = lanes.r;
+  for (int k = 0; k < kStretch; ++k) {
+    lanes.smallest = _mm512_min_epu32(lanes.smallest, r);
+    r = _mm512_sub_epi32(r, lanes.q);
+  }
+  if (_mm512_movepi32_mask(r) != 0) return false;
+  lanes.r = r;
+  lanes.next = _mm512_add_epi32(lanes.next, _mm512_set1_epi32(kStretch));
+  return true;
 }
 
 // Tests the candidate of the lanes in `valid` only, leaving r and q where they are.
@@ -165,15 +191,37 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
                          _mm512_set1_epi32(16 * v));
     lanes[v] = start_lanes(n, lane_start(k));
   }
-  for (std::int32_t pair = 0; pair < segment / 2; ++pair) {
-    for (Lanes& l : lanes)
-      test_and_move(l);
-    for (Lanes& l : lanes)
-      test_and_move_past_next(l);
-    for (Lanes& l : lanes)
-      l.next = _mm512_add_epi32(l.next, _mm512_set1_epi32(2));
+  // Stretches of kStretch steps, each vector's first tried without corrections where its first
+  // lane, whose quotient is the largest against its candidate, expects less than one correction
+  // in the stretch of all sixteen lanes (it needs one about every f / q steps); a stretch that
+  // fails is tested again with corrections, interleaved with the other vectors that need them.
+  constexpr int kVectors = kStepLanes / 16;
+  bool try_uncorrected[kVectors] = {};
+  for (int v = 0; v < kVectors; ++v) {
+    const std::int32_t f = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].next)) - 1;
+    const std::int32_t q = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].q));
+    try_uncorrected[v] = std::int64_t{q} * 16 * kStretch < f;
   }
-  if (segment % 2 != 0) {
+  std::int64_t redone = 0;
+  std::int32_t step = 0;
+  for (; segment - step >= kStretch; step += kStretch) {
+    unsigned corrected = 0;
+    for (int v = 0; v < kVectors; ++v) {
+      if (try_uncorrected[v] && test_and_move_uncorrected(lanes[v])) continue;
+      if (kCountWork && try_uncorrected[v]) redone += 16 * kStretch;
+      corrected |= 1U << v;
+    }
+    for (int pair = 0; pair < kStretch / 2; ++pair) {
+      for (int v = 0; v < kVectors; ++v) {
+        if ((corrected >> v & 1U) != 0) test_and_move_twice(lanes[v]);
+      }
+    }
+  }
+  for (; segment - step >= 2; step += 2) {
+    for (Lanes& l : lanes)
+      test_and_move_twice(l);
+  }
+  if (step < segment) {
     for (Lanes& l : lanes)
       test_and_move(l);
   }
@@ -186,9 +234,9 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
     test_last(lanes[v], first_lanes(longer - 16 * v, 16));
     met |= std::uint64_t{_mm512_testn_epi32_mask(lanes[v].smallest, lanes[v].smallest)} << 16 * v;
   }
-  const std::int64_t tests = std::int64_t{segment} * kStepLanes + longer;
+  const std::int64_t tests = std::int64_t{segment} * kStepLanes + longer + redone;
   if (met == 0) {
-    if constexpr (kCountWork) count_work(tests, 0, 0);
+    if constexpr (kCountWork) count_work(tests, redone, 0);
     return to;
   }
   const int lane = __builtin_ctzll(met);
