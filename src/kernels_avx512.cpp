@@ -342,7 +342,7 @@ __m512i low_halves(const std::int32_t* p) {
 __m512i low_halves(const std::int64_t* p) {
   return low_halves(load(p), load(p + 8), load(p + 16), load(p + 24));
 }
-// The same for the first `count` (< 32) elements, the others 0.
+// The same for the first `count` (<= 32) elements, the others 0.
 __m512i low_halves(const std::int32_t* p, std::int64_t count) {
   return low_halves(load(p, count), load(p + 16, count - 16));
 }
@@ -351,13 +351,18 @@ __m512i low_halves(const std::int64_t* p, std::int64_t count) {
                     load(p + 24, count - 24));
 }
 
-// Bit c set where column c of the 32 holds a low half equal to some row's: the least exclusive
-// or over the rows is 0 there.
-std::uint32_t candidate_columns(__m512i columns, const __m512i (&row)[kRowBlock]) {
+// The least exclusive or of the 32 columns' low halves with the rows': 0 where a column's equals
+// some row's.
+__m512i least_difference(__m512i columns, const __m512i (&row)[kRowBlock]) {
   __m512i least = _mm512_xor_si512(columns, row[0]);
   for (int r = 1; r < kRowBlock; ++r)
     least = _mm512_min_epu16(least, _mm512_xor_si512(columns, row[r]));
-  return _mm512_cmpeq_epi16_mask(least, _mm512_setzero_si512());
+  return least;
+}
+
+// Bit c set where word c of v is 0.
+std::uint32_t zero_words(__m512i v) {
+  return _mm512_cmpeq_epi16_mask(v, _mm512_setzero_si512());
 }
 
 template <typename Ratio>
@@ -371,11 +376,11 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
                                                 to < after ? to : after);
   if (rows <= 0) return found;
 
-  // Thirty-two columns at a time against the block's eight rows (missing rows repeat the last
-  // one), on the numerators' low 16 bits: thirty-two comparisons per instruction. Only a column
-  // whose low half equals some row's can hold a match, and each such column is compared in full
-  // with all the rows at once.
-  constexpr std::int64_t kStep = 32;
+  // Thirty-two columns to a vector against the block's eight rows (missing rows repeat the last
+  // one), on the numerators' low 16 bits: thirty-two comparisons per instruction, two vectors per
+  // step. Only a column whose low half equals some row's can hold a match, and each such column
+  // is compared in full with all the rows at once.
+  constexpr std::int64_t kVector = 32;
   __m512i row[kRowBlock];
   for (int r = 0; r < kRowBlock; ++r) {
     const Ratio x = numerators[first_row + (r < rows ? r : rows - 1)];
@@ -390,16 +395,20 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
   };
   std::int64_t j = after;
   std::int64_t compared = 0;
-  for (; to - j >= kStep; j += kStep) {
-    if constexpr (kCountWork) compared += rows * kStep;
-    const std::uint32_t candidates = candidate_columns(low_halves(numerators + j), row);
-    if (candidates != 0) check(j, candidates);
+  for (; to - j >= 2 * kVector; j += 2 * kVector) {
+    if constexpr (kCountWork) compared += rows * 2 * kVector;
+    const __m512i low = least_difference(low_halves(numerators + j), row);
+    const __m512i high = least_difference(low_halves(numerators + j + kVector), row);
+    if (zero_words(_mm512_min_epu16(low, high)) == 0) continue;
+    check(j, zero_words(low));
+    check(j + kVector, zero_words(high));
   }
-  // The last columns, fewer than 32, in one masked step.
-  if (j < to) {
-    if constexpr (kCountWork) compared += rows * (to - j);
-    const auto valid = static_cast<std::uint32_t>(first_lanes(to - j, kStep));
-    check(j, candidate_columns(low_halves(numerators + j, to - j), row) & valid);
+  // The last columns, fewer than 64, in masked vectors.
+  for (; j < to; j += kVector) {
+    const std::int64_t count = to - j < kVector ? to - j : kVector;
+    if constexpr (kCountWork) compared += rows * count;
+    const auto valid = static_cast<std::uint32_t>(first_lanes(count, kVector));
+    check(j, zero_words(least_difference(low_halves(numerators + j, count), row)) & valid);
   }
   if constexpr (kCountWork) count_work(0, 0, compared);
   return found;
