@@ -24,6 +24,7 @@ namespace {
 // Lanes of the stepping kernel, three vectors of sixteen: 48 independent segments keep both
 // vector ports busy while each remainder waits on its own update.
 constexpr std::int32_t kStepLanes = 48;
+constexpr int kStepVectors = kStepLanes / 16;
 // Shortest segment worth the lanes' setup; shorter stretches are tested by division, sixteen
 // candidates at a time.
 constexpr std::int32_t kMinSegment = 8;
@@ -184,8 +185,8 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
                                              _mm512_mullo_epi32(k, _mm512_set1_epi32(segment))),
                             _mm512_min_epi32(k, _mm512_set1_epi32(longer)));
   };
-  Lanes lanes[kStepLanes / 16];
-  for (int v = 0; v < kStepLanes / 16; ++v) {
+  Lanes lanes[kStepVectors];
+  for (int v = 0; v < kStepVectors; ++v) {
     const __m512i k =
         _mm512_add_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
                          _mm512_set1_epi32(16 * v));
@@ -195,9 +196,8 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
   // lane, whose quotient is the largest against its candidate, expects less than one correction
   // in the stretch of all sixteen lanes (it needs one about every f / q steps); a stretch that
   // fails is tested again with corrections, interleaved with the other vectors that need them.
-  constexpr int kVectors = kStepLanes / 16;
-  bool try_uncorrected[kVectors] = {};
-  for (int v = 0; v < kVectors; ++v) {
+  bool try_uncorrected[kStepVectors] = {};
+  for (int v = 0; v < kStepVectors; ++v) {
     const std::int32_t f = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].next)) - 1;
     const std::int32_t q = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].q));
     try_uncorrected[v] = std::int64_t{q} * 16 * kStretch < f;
@@ -206,13 +206,13 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
   std::int32_t step = 0;
   for (; segment - step >= kStretch; step += kStretch) {
     unsigned corrected = 0;
-    for (int v = 0; v < kVectors; ++v) {
+    for (int v = 0; v < kStepVectors; ++v) {
       if (try_uncorrected[v] && test_and_move_uncorrected(lanes[v])) continue;
       if (kCountWork && try_uncorrected[v]) redone += 16 * kStretch;
       corrected |= 1U << v;
     }
     for (int pair = 0; pair < kStretch / 2; ++pair) {
-      for (int v = 0; v < kVectors; ++v) {
+      for (int v = 0; v < kStepVectors; ++v) {
         if ((corrected >> v & 1U) != 0) test_and_move_twice(lanes[v]);
       }
     }
@@ -230,7 +230,7 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
   // first divisor: its candidates are searched again, and they and the later lanes' count as
   // retests.
   std::uint64_t met = 0;
-  for (int v = 0; v < kStepLanes / 16; ++v) {
+  for (int v = 0; v < kStepVectors; ++v) {
     test_last(lanes[v], first_lanes(longer - 16 * v, 16));
     met |= std::uint64_t{_mm512_testn_epi32_mask(lanes[v].smallest, lanes[v].smallest)} << 16 * v;
   }
