@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "friendly.hpp"
-#include "kernel_paths.hpp"
 #include "work_share.hpp"
 
 namespace {
@@ -157,7 +156,7 @@ void register_all() {
         (std::string(phase) + "/literal").c_str(),
         [run = run](benchmark::State& state) { run(state, true, KernelPath::portable); })
         ->Unit(benchmark::kMillisecond);
-    for (const KernelPath path : friendly_test::kAllPaths) {
+    for (const KernelPath path : friendly::kAllPaths) {
       benchmark::RegisterBenchmark(
           (std::string(phase) + "/" + friendly::path_name(path)).c_str(),
           [run = run, path](benchmark::State& state) { run(state, false, path); })

@@ -14,7 +14,9 @@ namespace {
 constexpr unsigned kOsxsave = 1U << 27;
 constexpr unsigned kAvx = 1U << 28;
 constexpr unsigned kAvx2 = 1U << 5;
-constexpr unsigned kXmmYmmState = 0x6;  // SSE and AVX registers saved
+constexpr unsigned kAvx512 = 1U << 16 | 1U << 17 | 1U << 30 | 1U << 31;  // F, DQ, BW, VL
+constexpr unsigned kXmmYmmState = 0x6;    // SSE and AVX registers saved
+constexpr unsigned kZmmMaskState = 0xE0;  // AVX-512 mask and upper ZMM registers saved
 
 // XCR0, the register states that the operating system saves; requires OSXSAVE.
 unsigned saved_states() noexcept {
@@ -36,7 +38,9 @@ KernelPath detect_widest_path() noexcept {
   if ((states & kXmmYmmState) != kXmmYmmState) return KernelPath::portable;
   if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return KernelPath::portable;
   if ((ebx & kAvx2) == 0) return KernelPath::portable;
-  return KernelPath::avx2;
+  if ((ebx & kAvx512) != kAvx512 || (states & kZmmMaskState) != kZmmMaskState)
+    return KernelPath::avx2;
+  return KernelPath::avx512;
 }
 
 // Process-wide work tallies of the counting build.
@@ -57,6 +61,8 @@ bool path_available(KernelPath path) noexcept {
 
 const char* path_name(KernelPath path) noexcept {
   switch (path) {
+    case KernelPath::avx512:
+      return "avx512";
     case KernelPath::avx2:
       return "avx2";
     case KernelPath::portable:
@@ -68,6 +74,8 @@ const char* path_name(KernelPath path) noexcept {
 std::int32_t next_divisor_dividing(KernelPath path, std::int32_t n, std::int32_t from,
                                    std::int32_t to) noexcept {
   switch (path) {
+    case KernelPath::avx512:
+      return avx512::next_divisor_dividing(n, from, to);
     case KernelPath::avx2:
       return avx2::next_divisor_dividing(n, from, to);
     case KernelPath::portable:
@@ -79,6 +87,8 @@ std::int32_t next_divisor_dividing(KernelPath path, std::int32_t n, std::int32_t
 std::int32_t next_divisor_stepping(KernelPath path, std::int32_t n, std::int32_t from,
                                    std::int32_t to) noexcept {
   switch (path) {
+    case KernelPath::avx512:
+      return avx512::next_divisor_stepping(n, from, to);
     case KernelPath::avx2:
       return avx2::next_divisor_stepping(n, from, to);
     case KernelPath::portable:
@@ -95,6 +105,8 @@ std::uint32_t matching_rows_on(KernelPath path, const Ratio* numerators, const R
                                std::int64_t first_row, std::int64_t rows, std::int64_t from,
                                std::int64_t to) noexcept {
   switch (path) {
+    case KernelPath::avx512:
+      return avx512::matching_rows(numerators, denominators, first_row, rows, from, to);
     case KernelPath::avx2:
       return avx2::matching_rows(numerators, denominators, first_row, rows, from, to);
     case KernelPath::portable:
@@ -107,6 +119,8 @@ template <typename Ratio>
 std::int64_t find_equal_on(KernelPath path, Ratio x, const Ratio* values, std::int64_t from,
                            std::int64_t to) noexcept {
   switch (path) {
+    case KernelPath::avx512:
+      return avx512::find_equal(x, values, from, to);
     case KernelPath::avx2:
       return avx2::find_equal(x, values, from, to);
     case KernelPath::portable:

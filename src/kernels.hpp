@@ -2,8 +2,8 @@
 // a path. Each kernel makes every candidate test or ratio comparison of the literal loops
 // (ratio_phase.hpp, pair_phase.hpp), only each one more cheaply.
 //
-// Every path defines the same names in its own namespace (friendly::portable, friendly::avx2),
-// in one source file compiled with exactly that path's flags; the functions of
+// Every path defines the same names in its own namespace (friendly::portable, friendly::avx2,
+// friendly::avx512), in one source file compiled with exactly that path's flags; the functions of
 // friendly:: that take a KernelPath choose between them. This header declares functions and
 // constants only: a path's source includes it, and an inline function defined here could be
 // linked into another path in that path's instruction set.
@@ -18,7 +18,11 @@ namespace friendly {
 inline constexpr int kRowBlock = 8;
 
 // The instruction-set paths, from the plainest to the widest.
-enum class KernelPath { portable, avx2 };
+enum class KernelPath { portable, avx2, avx512 };
+
+// Every path, from the plainest to the widest.
+inline constexpr KernelPath kAllPaths[] = {KernelPath::portable, KernelPath::avx2,
+                                           KernelPath::avx512};
 
 // Each path's kernels, declared once (kernel_declarations.inc) inside the path's namespace: the
 // same file is included once per path on purpose.
@@ -28,6 +32,9 @@ namespace portable {
 namespace avx2 {
 #include "kernel_declarations.inc"  // NOLINT(readability-duplicate-include)
 }  // namespace avx2
+namespace avx512 {
+#include "kernel_declarations.inc"  // NOLINT(readability-duplicate-include)
+}  // namespace avx512
 
 // True when the processor and the operating system support the path (checked once).
 bool path_available(KernelPath path) noexcept;
@@ -35,7 +42,7 @@ bool path_available(KernelPath path) noexcept;
 // The widest path this processor runs.
 KernelPath fastest_path() noexcept;
 
-// The path's name: "portable" or "avx2".
+// The path's name: "portable", "avx2" or "avx512".
 const char* path_name(KernelPath path) noexcept;
 
 // The kernels of kernel_declarations.inc on the given path, which must be available.

@@ -1,23 +1,29 @@
-// The kernel paths that the tests can run here.
+// The kernel paths that the tests run: each path test once per path, named after it.
 #pragma once
 
-#include <vector>
+#include <gtest/gtest.h>
+
+#include <string>
 
 #include "kernels.hpp"
 
 namespace friendly_test {
 
-// Every path, from the plainest to the widest.
-inline constexpr friendly::KernelPath kAllPaths[] = {friendly::KernelPath::portable,
-                                                     friendly::KernelPath::avx2};
+using friendly::kAllPaths;
 
-// The paths this processor runs: the portable path always, the others where it has them.
-inline std::vector<friendly::KernelPath> runnable_paths() {
-  std::vector<friendly::KernelPath> paths;
-  for (const friendly::KernelPath path : kAllPaths) {
-    if (friendly::path_available(path)) paths.push_back(path);
+// A test suite run on each path of kAllPaths (GetParam()), skipped on a path this processor
+// lacks.
+class PathTest : public ::testing::TestWithParam<friendly::KernelPath> {
+ protected:
+  void SetUp() override {
+    if (!friendly::path_available(GetParam()))
+      GTEST_SKIP() << "this processor lacks the " << friendly::path_name(GetParam()) << " path";
   }
-  return paths;
+};
+
+// The path's name, the last part of each test's name.
+inline std::string path_test_name(const ::testing::TestParamInfo<friendly::KernelPath>& info) {
+  return friendly::path_name(info.param);
 }
 
 using friendly::path_name;

@@ -5,9 +5,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <numeric>
 #include <random>
+#include <unordered_map>
 #include <vector>
 
 #include "friendly.hpp"
@@ -207,8 +209,8 @@ TEST(CandidateTests, CountsTheTrialDivisionsOfTheLiteralLoop) {
   EXPECT_EQ(total, 798'187'214);
 }
 
+using friendly_test::kAllPaths;
 using friendly_test::path_name;
-using friendly_test::runnable_paths;
 
 bool is_prime(std::int64_t n) {
   if (n < 2) return false;
@@ -225,41 +227,53 @@ std::int32_t prime_at_most(std::int32_t n) {
   return n;
 }
 
-TEST(FastDivisorSum, AvailablePathsIncludeAvx2WhereTheProcessorHasIt) {
-  EXPECT_TRUE(friendly::path_available(KernelPath::portable));
-  EXPECT_EQ(friendly::path_available(KernelPath::avx2), __builtin_cpu_supports("avx2") != 0);
-  EXPECT_TRUE(friendly::path_available(friendly::fastest_path()));
-  if (!friendly::path_available(KernelPath::avx2))
-    GTEST_SKIP() << "no AVX2 here: only the portable path ran";
-}
-
-TEST(FastDivisorSum, EqualsTheLiteralLoopForEveryNumberUpToOneHundredThousand) {
-  const std::vector<KernelPath> paths = runnable_paths();
-  for (std::int32_t n = -50; n <= 100'000; ++n) {
-    const std::int64_t literal = divisor_sum_literal(n);
-    for (const KernelPath path : paths)
-      ASSERT_EQ(divisor_sum(n, path), literal) << "n = " << n << " on " << path_name(path);
+TEST(KernelPaths, AvailableExactlyWhereTheCompilerDetectsTheirInstructions) {
+  // The compiler's own detection (an int from g++, a bool from clang) for each path.
+  const bool has[] = {
+      true, static_cast<bool>(__builtin_cpu_supports("avx2")),
+      static_cast<bool>(__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+                        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))};
+  static_assert(std::size(has) == std::size(kAllPaths));
+  KernelPath widest = KernelPath::portable;
+  for (std::size_t k = 0; k < std::size(has); ++k) {
+    EXPECT_EQ(friendly::path_available(kAllPaths[k]), has[k]) << path_name(kAllPaths[k]);
+    if (has[k]) widest = kAllPaths[k];
   }
+  EXPECT_EQ(friendly::fastest_path(), widest);
 }
 
-TEST(FastDivisorSum, EqualsTheLiteralLoopOnRandomNumbersOfTheWholeRange) {
+// divisor_sum_literal of n, computed once for the tests of all the paths.
+std::int64_t literal_sum(std::int32_t n) {
+  static std::unordered_map<std::int32_t, std::int64_t> sums;
+  const auto [at, added] = sums.try_emplace(n, 0);
+  if (added) at->second = divisor_sum_literal(n);
+  return at->second;
+}
+
+class FastDivisorSum : public friendly_test::PathTest {};
+INSTANTIATE_TEST_SUITE_P(Paths, FastDivisorSum, testing::ValuesIn(kAllPaths),
+                         friendly_test::path_test_name);
+
+TEST_P(FastDivisorSum, EqualsTheLiteralLoopForEveryNumberUpToOneHundredThousand) {
+  for (std::int32_t n = -50; n <= 100'000; ++n)
+    ASSERT_EQ(divisor_sum(n, GetParam()), literal_sum(n)) << "n = " << n;
+}
+
+TEST_P(FastDivisorSum, EqualsTheLiteralLoopOnRandomNumbersOfTheWholeRange) {
   // Numbers whose literal loop is short enough to run here (a few million candidates); the
   // draw still covers every size up to 2^31 - 1.
   std::mt19937 random(20'240'601);
   std::uniform_int_distribution<std::int32_t> draw(3, kMax);
-  const std::vector<KernelPath> paths = runnable_paths();
   int compared = 0;
   while (compared < 150) {
     const std::int32_t n = draw(random);
     if (friendly::candidate_tests(n) > (1 << 22)) continue;
     ++compared;
-    const std::int64_t literal = divisor_sum_literal(n);
-    for (const KernelPath path : paths)
-      ASSERT_EQ(divisor_sum(n, path), literal) << "n = " << n << " on " << path_name(path);
+    ASSERT_EQ(divisor_sum(n, GetParam()), literal_sum(n)) << "n = " << n;
   }
 }
 
-TEST(FastDivisorSum, EqualsTheLiteralLoopOnSquaresPrimesAndTwicePrimes) {
+TEST_P(FastDivisorSum, EqualsTheLiteralLoopOnSquaresPrimesAndTwicePrimes) {
   std::vector<std::int32_t> numbers;
   // Squares of every size, the largest square below 2^31 included.
   for (std::int32_t root = 2; root <= 46'340; root += root < 400 ? 1 : 997)
@@ -276,31 +290,23 @@ TEST(FastDivisorSum, EqualsTheLiteralLoopOnSquaresPrimesAndTwicePrimes) {
   // Every number on both sides of 2^24.
   for (std::int32_t n = (1 << 24) - 12; n <= (1 << 24) + 12; ++n)
     numbers.push_back(n);
-  const std::vector<KernelPath> paths = runnable_paths();
-  for (const std::int32_t n : numbers) {
-    const std::int64_t literal = divisor_sum_literal(n);
-    for (const KernelPath path : paths)
-      ASSERT_EQ(divisor_sum(n, path), literal) << "n = " << n << " on " << path_name(path);
-  }
+  for (const std::int32_t n : numbers)
+    ASSERT_EQ(divisor_sum(n, GetParam()), literal_sum(n)) << "n = " << n;
 }
 
-TEST(FastDivisorSum, MatchesFactorisationOnTheLargestPrimeAndTwiceAPrime) {
+TEST_P(FastDivisorSum, MatchesFactorisationOnTheLargestPrimeAndTwiceAPrime) {
   // Here the literal loop would test about 2^31 candidates per number; the factorisation,
   // which the literal loop matches (see DivisorSum above), is the reference instead. The
   // portable path, slow under sanitizers, takes the prime only.
+  EXPECT_EQ(divisor_sum(kMax, GetParam()), sigma_by_factoring(kMax));
+  if (GetParam() == KernelPath::portable) return;
   const std::int32_t twice_prime = 2 * prime_at_most(kMax / 2);
-  for (const KernelPath path : runnable_paths()) {
-    EXPECT_EQ(divisor_sum(kMax, path), sigma_by_factoring(kMax)) << path_name(path);
-    if (path == KernelPath::portable) continue;
-    EXPECT_EQ(divisor_sum(twice_prime, path), sigma_by_factoring(twice_prime)) << path_name(path);
-  }
+  EXPECT_EQ(divisor_sum(twice_prime, GetParam()), sigma_by_factoring(twice_prime));
 }
 
-TEST(FastDivisorSum, NumbersUpToTwoSkipTheTrialDivision) {
-  for (const KernelPath path : runnable_paths()) {
-    for (const std::int32_t n : {kMin, kMin + 1, -7, -1, 0, 1, 2})
-      EXPECT_EQ(divisor_sum(n, path), std::int64_t{n} + 1) << n << " on " << path_name(path);
-  }
+TEST_P(FastDivisorSum, NumbersUpToTwoSkipTheTrialDivision) {
+  for (const std::int32_t n : {kMin, kMin + 1, -7, -1, 0, 1, 2})
+    EXPECT_EQ(divisor_sum(n, GetParam()), std::int64_t{n} + 1) << n;
 }
 
 // next_divisor_* of either kind on the path.
@@ -318,71 +324,78 @@ std::int32_t first_divisor(std::int32_t n, std::int32_t from, std::int32_t to) {
   return to;
 }
 
-TEST(NextDivisor, FindsADivisorAtEveryPositionOfItsRange) {
+class NextDivisor : public friendly_test::PathTest {};
+INSTANTIATE_TEST_SUITE_P(Paths, NextDivisor, testing::ValuesIn(kAllPaths),
+                         friendly_test::path_test_name);
+
+TEST_P(NextDivisor, FindsADivisorAtEveryPositionOfItsRange) {
   // A divisor planted at each position of ranges that fill the lanes unevenly, so that it
-  // lies in every lane and every step of a lane once, and in the tail after the lanes.
+  // lies in every lane and every step of a lane once, and in the tail after the lanes: ranges
+  // just short of and past the lanes' smallest segments, and (863) stretches of steps followed
+  // by a single step and one more candidate in all but one lane of 48.
   struct Case {
     std::int32_t divisor;
     std::int32_t cofactor;
   };
   const Case cases[] = {{1'000'003, 997}, {40'009, 3}, {9'973, 7}, {50'000, 42'949}};
-  for (const KernelPath path : runnable_paths()) {
-    for (const Case& c : cases) {
-      const std::int32_t n = c.divisor * c.cofactor;
-      for (const std::int32_t count : {1, 23, 24 * 16 - 1, 24 * 16 + 5, 16 * 20 + 15, 700}) {
-        for (std::int32_t position = 0; position < count; ++position) {
-          const std::int32_t from = c.divisor - position;
-          const std::int32_t to = from + count;
-          const std::int32_t expected = first_divisor(n, from, to);
-          ASSERT_EQ(next_divisor(path, false, n, from, to), expected)
-              << n << " from " << from << " to " << to << " on " << path_name(path);
-          if (std::int64_t{from} * from >= n) {
-            ASSERT_EQ(next_divisor(path, true, n, from, to), expected)
-                << n << " from " << from << " to " << to << " on " << path_name(path);
-          }
+  for (const Case& c : cases) {
+    const std::int32_t n = c.divisor * c.cofactor;
+    // A long range whose last lane meets a change of quotient on its way to the divisor.
+    const std::int32_t far = c.divisor - c.divisor / 16;
+    if (std::int64_t{far} * far >= n) {
+      ASSERT_EQ(next_divisor(GetParam(), true, n, far, c.divisor + 64),
+                first_divisor(n, far, c.divisor + 64))
+          << n << " from " << far;
+    }
+    for (const std::int32_t count : {1, 23, 24 * 16 - 1, 24 * 16 + 5, 16 * 20 + 15, 700, 863}) {
+      for (std::int32_t position = 0; position < count; ++position) {
+        const std::int32_t from = c.divisor - position;
+        const std::int32_t to = from + count;
+        const std::int32_t expected = first_divisor(n, from, to);
+        ASSERT_EQ(next_divisor(GetParam(), false, n, from, to), expected)
+            << n << " from " << from << " to " << to;
+        if (std::int64_t{from} * from >= n) {
+          ASSERT_EQ(next_divisor(GetParam(), true, n, from, to), expected)
+              << n << " from " << from << " to " << to;
         }
       }
     }
   }
 }
 
-TEST(NextDivisor, StepsUpToTheLargestNumber) {
+TEST_P(NextDivisor, StepsUpToTheLargestNumber) {
   // Candidates, quotients and remainders at the top of the 32-bit range, for numbers with and
   // without a divisor there.
   const std::int32_t numbers[] = {kMax, kMax - 1, 2 * prime_at_most(kMax / 2), kMax - 63};
-  for (const KernelPath path : runnable_paths()) {
-    for (const std::int32_t n : numbers) {
-      for (const std::int32_t count : {5000, 20'000}) {
-        // Around n / 2 (a divisor of even n), just below n, and just below the largest number.
-        for (const std::int32_t to : {n / 2 + count / 2, n, kMax}) {
-          const std::int32_t from = to - count;
-          ASSERT_EQ(next_divisor(path, true, n, from, to), first_divisor(n, from, to))
-              << n << " from " << from << " to " << to << " on " << path_name(path);
-        }
+  for (const std::int32_t n : numbers) {
+    for (const std::int32_t count : {5000, 20'000}) {
+      // Around n / 2 (a divisor of even n), just below n, and just below the largest number.
+      for (const std::int32_t to : {n / 2 + count / 2, n, kMax}) {
+        const std::int32_t from = to - count;
+        ASSERT_EQ(next_divisor(GetParam(), true, n, from, to), first_divisor(n, from, to))
+            << n << " from " << from << " to " << to;
       }
     }
   }
 }
 
-TEST(NextDivisor, AgreesWithDivisionOnRandomRanges) {
+TEST_P(NextDivisor, AgreesWithDivisionOnRandomRanges) {
   // Products of two random factors have several divisors near and above the square root.
   std::mt19937 random(77);
   std::uniform_int_distribution<std::int32_t> factor(2, 46'000);
   std::uniform_int_distribution<std::int32_t> span(0, 3000);
-  for (const KernelPath path : runnable_paths()) {
-    for (int trial = 0; trial < 3000; ++trial) {
-      const std::int32_t n = factor(random) * factor(random);
-      const auto root = static_cast<std::int32_t>(std::sqrt(static_cast<double>(n)));
-      // Division: any start from 2; stepping: starts at or above the square root.
-      const std::int32_t low = 2 + span(random) % (root + 1);
-      const std::int32_t low_to = low + span(random);
-      ASSERT_EQ(next_divisor(path, false, n, low, low_to), first_divisor(n, low, low_to))
-          << n << " from " << low << " on " << path_name(path);
-      const std::int32_t high = root + 1 + span(random);
-      const std::int32_t high_to = high + span(random);
-      ASSERT_EQ(next_divisor(path, true, n, high, high_to), first_divisor(n, high, high_to))
-          << n << " from " << high << " on " << path_name(path);
-    }
+  for (int trial = 0; trial < 3000; ++trial) {
+    const std::int32_t n = factor(random) * factor(random);
+    const auto root = static_cast<std::int32_t>(std::sqrt(static_cast<double>(n)));
+    // Division: any start from 2; stepping: starts at or above the square root.
+    const std::int32_t low = 2 + span(random) % (root + 1);
+    const std::int32_t low_to = low + span(random);
+    ASSERT_EQ(next_divisor(GetParam(), false, n, low, low_to), first_divisor(n, low, low_to))
+        << n << " from " << low;
+    const std::int32_t high = root + 1 + span(random);
+    const std::int32_t high_to = high + span(random);
+    ASSERT_EQ(next_divisor(GetParam(), true, n, high, high_to), first_divisor(n, high, high_to))
+        << n << " from " << high;
   }
 }
 

@@ -18,7 +18,6 @@
 namespace {
 
 using friendly::KernelPath;
-using friendly_test::path_name;
 using friendly_test::reference_lines;
 using friendly_test::split_lines;
 
@@ -62,18 +61,20 @@ std::vector<std::string> search_lines(std::int32_t low, std::int32_t high, Kerne
   return out.lines();
 }
 
-TEST(Search, BothElementWidthsOnEveryPathPrintTheReferencePairs) {
+using SearchOnPath = friendly_test::PathTest;
+
+TEST_P(SearchOnPath, BothElementWidthsPrintTheReferencePairs) {
   const std::vector<std::string> expected = reference_lines(1, 30000);
   ASSERT_GT(expected.size(), 200u);
-  for (const KernelPath path : friendly_test::runnable_paths()) {
-    // One thread prints in row, then column order; a larger team in any order.
-    EXPECT_EQ(search_lines<std::int32_t>(1, 30000, path, 1), expected) << path_name(path);
-    EXPECT_EQ(search_lines<std::int64_t>(1, 30000, path, 1), expected) << path_name(path);
-    EXPECT_EQ(sorted(search_lines<std::int64_t>(1, 30000, path, 3)), sorted(expected))
-        << path_name(path);
-  }
+  // One thread prints in row, then column order; a larger team in any order.
+  EXPECT_EQ(search_lines<std::int32_t>(1, 30000, GetParam(), 1), expected);
+  EXPECT_EQ(search_lines<std::int64_t>(1, 30000, GetParam(), 1), expected);
+  EXPECT_EQ(sorted(search_lines<std::int64_t>(1, 30000, GetParam(), 3)), sorted(expected));
   omp_set_num_threads(omp_get_num_procs());
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, SearchOnPath, testing::ValuesIn(friendly::kAllPaths),
+                         friendly_test::path_test_name);
 
 TEST(Search, SharesTogetherStoreEveryNumberAndPrintEveryPairOnce) {
   constexpr std::int32_t kLow = -45;

@@ -36,12 +36,12 @@ void expect_every_candidate_tested(KernelPath path, std::int32_t low, std::int32
   }
 }
 
-TEST(WorkCount, EveryCandidateOfTheLiteralLoopIsTestedOnEveryPath) {
-  for (const KernelPath path : friendly_test::runnable_paths()) {
-    expect_every_candidate_tested(path, -5, 20'000);
-    expect_every_candidate_tested(path, (1 << 24) - 48, (1 << 24) + 48);
-    expect_every_candidate_tested(path, kMax - 3, kMax);
-  }
+using WorkCount = friendly_test::PathTest;
+
+TEST_P(WorkCount, EveryCandidateOfTheLiteralLoopIsTested) {
+  expect_every_candidate_tested(GetParam(), -5, 20'000);
+  expect_every_candidate_tested(GetParam(), (1 << 24) - 48, (1 << 24) + 48);
+  expect_every_candidate_tested(GetParam(), kMax - 3, kMax);
 }
 
 // The work counted in one search of low..high with the given team size, its output discarded.
@@ -53,32 +53,34 @@ void count_search(std::int32_t low, std::int32_t high, KernelPath path, int thre
   ASSERT_TRUE(friendly::search<Ratio>(low, high, path, out));
 }
 
-TEST(WorkCount, SearchTestsEveryCandidateAndComparesEveryPairOnce) {
+TEST_P(WorkCount, SearchTestsEveryCandidateAndComparesEveryPairOnce) {
   std::FILE* out = std::fopen("/dev/null", "w");
   ASSERT_NE(out, nullptr);
   // Lengths around blocks, groups and tiles: one tile of 32-bit columns holds 8192.
   const std::int32_t ranges[][2] = {{1, 20'000}, {-37, 3'000}, {5, 5}, {5, 4}, {1, 8'200}};
-  for (const KernelPath path : friendly_test::runnable_paths()) {
-    for (const auto& [low, high] : ranges) {
-      std::int64_t candidates = 0;
-      for (std::int32_t n = low; n <= high; ++n)
-        candidates += friendly::candidate_tests(n);
-      const std::int64_t length = friendly::range_length(low, high);
-      for (const int threads : {1, 3}) {
-        count_search<std::int32_t>(low, high, path, threads, out);
-        EXPECT_EQ(friendly::counted_comparisons(), length * (length - 1) / 2)
-            << low << ".." << high << ", " << threads << " threads, " << path_name(path);
-        EXPECT_EQ(friendly::counted_tests() - friendly::counted_retests(), candidates)
-            << low << ".." << high << ", " << threads << " threads, " << path_name(path);
-      }
-      count_search<std::int64_t>(low, high, path, 2, out);
+  const KernelPath path = GetParam();
+  for (const auto& [low, high] : ranges) {
+    std::int64_t candidates = 0;
+    for (std::int32_t n = low; n <= high; ++n)
+      candidates += friendly::candidate_tests(n);
+    const std::int64_t length = friendly::range_length(low, high);
+    for (const int threads : {1, 3}) {
+      count_search<std::int32_t>(low, high, path, threads, out);
       EXPECT_EQ(friendly::counted_comparisons(), length * (length - 1) / 2)
-          << low << ".." << high << ", 64-bit, " << path_name(path);
+          << low << ".." << high << ", " << threads << " threads";
+      EXPECT_EQ(friendly::counted_tests() - friendly::counted_retests(), candidates)
+          << low << ".." << high << ", " << threads << " threads";
     }
+    count_search<std::int64_t>(low, high, path, 2, out);
+    EXPECT_EQ(friendly::counted_comparisons(), length * (length - 1) / 2)
+        << low << ".." << high << ", 64-bit";
   }
   std::fclose(out);
   omp_set_num_threads(omp_get_num_procs());
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, WorkCount, testing::ValuesIn(friendly::kAllPaths),
+                         friendly_test::path_test_name);
 
 // Writes of a stream that accepts `limit` bytes, then fails.
 ssize_t write_until_limit(void* cookie, const char* /*data*/, std::size_t size) {
@@ -95,7 +97,7 @@ std::FILE* failing_stream(std::size_t& limit) {
   return out;
 }
 
-TEST(WorkCount, AFailedWriteStopsEveryThreadWithinItsNextBlocks) {
+TEST(FailedWrite, StopsEveryThreadWithinItsNextBlocks) {
   constexpr std::int32_t kHigh = 30'000;
   constexpr std::int64_t kAllPairs = std::int64_t{kHigh} * (kHigh - 1) / 2;
   for (const int threads : {1, 3}) {

@@ -1,0 +1,466 @@
+// AVX-512 kernels (F, BW, VL and DQ): the only source compiled for AVX-512, called only where
+// path_available(avx512). It uses intrinsics and its own internal helpers only (nothing inline
+// from shared headers), so no AVX-512 instruction can leak into another path through the
+// linker's choice of one copy.
+// GCC 12's AVX-512 intrinsics start their results from a self-initialised "undefined" vector,
+// which its own -Wmaybe-uninitialized then reports inside the header (GCC bug 105593).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+#include <cstdint>
+
+#include "kernels.hpp"
+
+namespace friendly::avx512 {
+
+namespace {
+
+// Lanes of the stepping kernel, three vectors of sixteen: 48 independent segments keep both
+// vector ports busy while each remainder waits on its own update.
+constexpr std::int32_t kStepLanes = 48;
+constexpr int kStepVectors = kStepLanes / 16;
+// Shortest segment worth the lanes' setup; shorter stretches are tested by division, sixteen
+// candidates at a time.
+constexpr std::int32_t kMinSegment = 8;
+// Steps that a vector of lanes first tries without corrections, checked once at their end: far
+// above the square root of n, where q is small against f, most such stretches need none.
+constexpr std::int32_t kStretch = 8;
+
+// Mask of the first `count` lanes of a vector of `width` <= 64 lanes: none for count <= 0, all
+// for count >= width.
+inline std::uint64_t first_lanes(std::int64_t count, std::int64_t width) {
+  if (count <= 0) return 0;
+  return count >= width ? ~std::uint64_t{0} >> (64 - width) : (std::uint64_t{1} << count) - 1;
+}
+
+// True where |n| < 2^24, so that single precision holds n and its quotients exactly.
+inline bool single_precision(std::int32_t n) {
+  return n > -(1 << 24) && n < (1 << 24);
+}
+
+// The divisor at lane `lane` of `width` candidates tested from f, counting the lanes past it
+// as retests (the next call tests them again).
+inline std::int32_t found_at(std::int32_t f, int lane, std::int64_t width, std::int64_t tests) {
+  if constexpr (kCountWork) count_work(tests, width - lane - 1, 0);
+  return f + lane;
+}
+
+// Sixteen stepping lanes: n = q f + r for the lane's candidate f, the candidate after it, and
+// the unsigned minimum of the remainders tested so far (0 once a candidate divided n).
+struct Lanes {
+  __m512i q;
+  __m512i r;
+  __m512i next;
+  __m512i smallest;
+};
+
+// Lanes for n from the sixteen candidates f: q by a division in single precision where it holds
+// n, else in double precision, either of which truncates to the integer quotient (see
+// next_divisor_dividing).
+inline Lanes start_lanes(std::int32_t n, __m512i f) {
+  __m512i q;
+  if (single_precision(n)) {
+    const __m512 number = _mm512_set1_ps(static_cast<float>(n));
+    q = _mm512_cvttps_epi32(_mm512_div_ps(number, _mm512_cvtepi32_ps(f)));
+  } else {
+    const __m512d number = _mm512_set1_pd(static_cast<double>(n));
+    const __m512d low = _mm512_cvtepi32_pd(_mm512_castsi512_si256(f));
+    const __m512d high = _mm512_cvtepi32_pd(_mm512_extracti32x8_epi32(f, 1));
+    q = _mm512_inserti32x8(_mm512_castsi256_si512(_mm512_cvttpd_epi32(_mm512_div_pd(number, low))),
+                           _mm512_cvttpd_epi32(_mm512_div_pd(number, high)), 1);
+  }
+  const __m512i r = _mm512_sub_epi32(_mm512_set1_epi32(n), _mm512_mullo_epi32(q, f));
+  return {q, r, _mm512_add_epi32(f, _mm512_set1_epi32(1)), _mm512_set1_epi32(-1)};
+}
+
+// Tests every lane's candidate f = next - 1, then moves r and q to f + 1: r - q, or where r < q
+// (so that r - q would be negative) r - q + f + 1 and q - 1; one correction suffices while
+// q <= f. Comparing before subtracting keeps the mask off the remainder's chain.
+inline void test_and_move(Lanes& lanes) {
+  lanes.smallest = _mm512_min_epu32(lanes.smallest, lanes.r);
+  const __mmask16 below = _mm512_cmplt_epi32_mask(lanes.r, lanes.q);
+  lanes.r = _mm512_sub_epi32(lanes.r, lanes.q);
+  lanes.r = _mm512_mask_add_epi32(lanes.r, below, lanes.r, lanes.next);
+  lanes.q = _mm512_mask_sub_epi32(lanes.q, below, lanes.q, _mm512_set1_epi32(1));
+}
+
+// The same for the candidate next itself, moving to next + 1 with the same next: the corrected
+// remainder r - q + next + 1 is r - (q - 1) + next. Two steps then share one increment of next.
+inline void test_and_move_past_next(Lanes& lanes) {
+  lanes.smallest = _mm512_min_epu32(lanes.smallest, lanes.r);
+  const __mmask16 below = _mm512_cmplt_epi32_mask(lanes.r, lanes.q);
+  lanes.q = _mm512_mask_sub_epi32(lanes.q, below, lanes.q, _mm512_set1_epi32(1));
+  lanes.r = _mm512_sub_epi32(lanes.r, lanes.q);
+  lanes.r = _mm512_mask_add_epi32(lanes.r, below, lanes.r, lanes.next);
+}
+
+// Both, for the candidates next - 1 and next; then next moves on by two.
+inline void test_and_move_twice(Lanes& lanes) {
+  test_and_move(lanes);
+  test_and_move_past_next(lanes);
+  lanes.next = _mm512_add_epi32(lanes.next, _mm512_set1_epi32(2));
+}
+
+// kStretch steps of the lanes without corrections, r - q each: exact as long as no remainder
+// goes below 0, and as they only decrease (q >= 0), exactly when the last one is still >= 0. Then
+// the lanes move on and it returns true; otherwise smallest alone has taken remainders that were
+// either exact or negative (never 0), and it returns false.
+inline bool test_and_move_uncorrected(Lanes& lanes) {
+  __m512i r = lanes.r;
+  for (int k = 0; k < kStretch; ++k) {
+    lanes.smallest = _mm512_min_epu32(lanes.smallest, r);
+    r = _mm512_sub_epi32(r, lanes.q);
+  }
+  if (_mm512_movepi32_mask(r) != 0) return false;
+  lanes.r = r;
+  lanes.next = _mm512_add_epi32(lanes.next, _mm512_set1_epi32(kStretch));
+  return true;
+}
+
+// Tests the candidate of the lanes in `valid` only, leaving r and q where they are.
+inline void test_last(Lanes& lanes, std::uint64_t valid) {
+  lanes.smallest =
+      _mm512_mask_min_epu32(lanes.smallest, static_cast<__mmask16>(valid), lanes.smallest, lanes.r);
+}
+
+}  // namespace
+
+std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+  // The quotient q of n and f, both below 2^24 in magnitude in single precision or below 2^31 in
+  // double precision, is an integer exactly when f divides n: an integer quotient is exact, and
+  // any other lies at least 1 / f from the nearest integer, more than the rounding error of n / f.
+  // (A candidate above |n|, exact or not, leaves |q| < 1, an integer only for n = 0.) The last
+  // vector tests only the lanes below `to`.
+  constexpr int kTruncate = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
+  std::int64_t tests = 0;
+  if (single_precision(n)) {
+    const __m512 number = _mm512_set1_ps(static_cast<float>(n));
+    __m512 candidates =
+        _mm512_add_ps(_mm512_set1_ps(static_cast<float>(from)),
+                      _mm512_setr_ps(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+    for (std::int32_t f = from; f < to; f += 16) {
+      const std::int64_t lanes = to - f < 16 ? to - f : 16;
+      const auto valid = static_cast<__mmask16>(first_lanes(lanes, 16));
+      const __m512 q = _mm512_div_ps(number, candidates);
+      const __mmask16 hits =
+          _mm512_mask_cmp_ps_mask(valid, q, _mm512_roundscale_ps(q, kTruncate), _CMP_EQ_OQ);
+      if constexpr (kCountWork) tests += lanes;
+      if (hits != 0) return found_at(f, __builtin_ctz(hits), lanes, tests);
+      candidates = _mm512_add_ps(candidates, _mm512_set1_ps(16.0F));
+    }
+  } else {
+    const __m512d number = _mm512_set1_pd(static_cast<double>(n));
+    __m512d candidates = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(from)),
+                                       _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
+    for (std::int32_t f = from; f < to; f += 8) {
+      const std::int64_t lanes = to - f < 8 ? to - f : 8;
+      const auto valid = static_cast<__mmask8>(first_lanes(lanes, 8));
+      const __m512d q = _mm512_div_pd(number, candidates);
+      const __mmask8 hits =
+          _mm512_mask_cmp_pd_mask(valid, q, _mm512_roundscale_pd(q, kTruncate), _CMP_EQ_OQ);
+      if constexpr (kCountWork) tests += lanes;
+      if (hits != 0) return found_at(f, __builtin_ctz(hits), lanes, tests);
+      candidates = _mm512_add_pd(candidates, _mm512_set1_pd(8.0));
+    }
+  }
+  if constexpr (kCountWork) count_work(tests, 0, 0);
+  return to;
+}
+
+std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+  const std::int32_t segment = (to - from) / kStepLanes;
+  if (segment < kMinSegment) return next_divisor_dividing(n, from, to);
+
+  // Lane k walks segment candidates from from + k segment + min(k, longer) on, and the first
+  // `longer` lanes one more, so that the lanes cover [from, to) whole.
+  const std::int32_t longer = (to - from) % kStepLanes;
+  const auto lane_start = [&](__m512i k) {
+    return _mm512_add_epi32(_mm512_add_epi32(_mm512_set1_epi32(from),
+                                             _mm512_mullo_epi32(k, _mm512_set1_epi32(segment))),
+                            _mm512_min_epi32(k, _mm512_set1_epi32(longer)));
+  };
+  Lanes lanes[kStepVectors];
+  for (int v = 0; v < kStepVectors; ++v) {
+    const __m512i k =
+        _mm512_add_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                         _mm512_set1_epi32(16 * v));
+    lanes[v] = start_lanes(n, lane_start(k));
+  }
+  // Stretches of kStretch steps, each vector's first tried without corrections where its first
+  // lane, whose quotient is the largest against its candidate, expects less than one correction
+  // in the stretch of all sixteen lanes (it needs one about every f / q steps); a stretch that
+  // fails is tested again with corrections, interleaved with the other vectors that need them.
+  bool try_uncorrected[kStepVectors] = {};
+  for (int v = 0; v < kStepVectors; ++v) {
+    const std::int32_t f = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].next)) - 1;
+    const std::int32_t q = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].q));
+    try_uncorrected[v] = std::int64_t{q} * 16 * kStretch < f;
+  }
+  std::int64_t redone = 0;
+  std::int32_t step = 0;
+  for (; segment - step >= kStretch; step += kStretch) {
+    unsigned corrected = 0;
+    for (int v = 0; v < kStepVectors; ++v) {
+      if (try_uncorrected[v] && test_and_move_uncorrected(lanes[v])) continue;
+      if (kCountWork && try_uncorrected[v]) redone += 16 * kStretch;
+      corrected |= 1U << v;
+    }
+    for (int pair = 0; pair < kStretch / 2; ++pair) {
+      for (int v = 0; v < kStepVectors; ++v) {
+        if ((corrected >> v & 1U) != 0) test_and_move_twice(lanes[v]);
+      }
+    }
+  }
+  for (; segment - step >= 2; step += 2) {
+    for (Lanes& l : lanes)
+      test_and_move_twice(l);
+  }
+  if (step < segment) {
+    for (Lanes& l : lanes)
+      test_and_move(l);
+  }
+
+  // The longer lanes' last candidates; then the first lane that met a zero remainder holds the
+  // first divisor: its candidates are searched again, and they and the later lanes' count as
+  // retests.
+  std::uint64_t met = 0;
+  for (int v = 0; v < kStepVectors; ++v) {
+    test_last(lanes[v], first_lanes(longer - 16 * v, 16));
+    met |= std::uint64_t{_mm512_testn_epi32_mask(lanes[v].smallest, lanes[v].smallest)} << 16 * v;
+  }
+  const std::int64_t tests = std::int64_t{segment} * kStepLanes + longer + redone;
+  if (met == 0) {
+    if constexpr (kCountWork) count_work(tests, redone, 0);
+    return to;
+  }
+  const int lane = __builtin_ctzll(met);
+  const std::int32_t start = from + lane * segment + (lane < longer ? lane : longer);
+  if constexpr (kCountWork) count_work(tests, tests - (start - from), 0);
+  return next_divisor_stepping(n, start, start + segment + (lane < longer ? 1 : 0));
+}
+
+namespace {
+
+// Lane operations for 32-bit and 64-bit elements: sixteen or eight to a 512-bit vector, and the
+// eight rows of a block in one vector (256 or 512 bits).
+constexpr std::int64_t lanes_of(std::int32_t /*element*/) {
+  return 16;
+}
+constexpr std::int64_t lanes_of(std::int64_t /*element*/) {
+  return 8;
+}
+__m512i load(const std::int32_t* p, std::int64_t count) {
+  return _mm512_maskz_loadu_epi32(static_cast<__mmask16>(first_lanes(count, 16)), p);
+}
+__m512i load(const std::int64_t* p, std::int64_t count) {
+  return _mm512_maskz_loadu_epi64(static_cast<__mmask8>(first_lanes(count, 8)), p);
+}
+__m512i load(const std::int32_t* p) {
+  return _mm512_loadu_si512(p);
+}
+__m512i load(const std::int64_t* p) {
+  return _mm512_loadu_si512(p);
+}
+__m512i broadcast(std::int32_t x) {
+  return _mm512_set1_epi32(x);
+}
+__m512i broadcast(std::int64_t x) {
+  return _mm512_set1_epi64(x);
+}
+std::uint64_t equal_lanes(__m512i a, __m512i b, std::int32_t /*element*/) {
+  return _mm512_cmpeq_epi32_mask(a, b);
+}
+std::uint64_t equal_lanes(__m512i a, __m512i b, std::int64_t /*element*/) {
+  return _mm512_cmpeq_epi64_mask(a, b);
+}
+
+// The block's rows, the first `rows` of eight, in one vector each of numerators and
+// denominators.
+struct BlockRows {
+  __mmask8 rows;
+  __m256i numerators;
+  __m256i denominators;
+};
+struct WideBlockRows {
+  __mmask8 rows;
+  __m512i numerators;
+  __m512i denominators;
+};
+BlockRows block_rows(const std::int32_t* numerators, const std::int32_t* denominators,
+                     std::int64_t rows) {
+  const auto mask = static_cast<__mmask8>(first_lanes(rows, 8));
+  return {mask, _mm256_maskz_loadu_epi32(mask, numerators),
+          _mm256_maskz_loadu_epi32(mask, denominators)};
+}
+WideBlockRows block_rows(const std::int64_t* numerators, const std::int64_t* denominators,
+                         std::int64_t rows) {
+  const auto mask = static_cast<__mmask8>(first_lanes(rows, 8));
+  return {mask, _mm512_maskz_loadu_epi64(mask, numerators),
+          _mm512_maskz_loadu_epi64(mask, denominators)};
+}
+
+// Bit r set where row r of the block has the ratio numerator / denominator.
+std::uint32_t rows_equal_to(const BlockRows& block, std::int32_t numerator,
+                            std::int32_t denominator) {
+  const __mmask8 equal =
+      _mm256_mask_cmpeq_epi32_mask(block.rows, block.numerators, _mm256_set1_epi32(numerator));
+  return _mm256_mask_cmpeq_epi32_mask(equal, block.denominators, _mm256_set1_epi32(denominator));
+}
+std::uint32_t rows_equal_to(const WideBlockRows& block, std::int64_t numerator,
+                            std::int64_t denominator) {
+  const __mmask8 equal =
+      _mm512_mask_cmpeq_epi64_mask(block.rows, block.numerators, _mm512_set1_epi64(numerator));
+  return _mm512_mask_cmpeq_epi64_mask(equal, block.denominators, _mm512_set1_epi64(denominator));
+}
+
+// The low 16 bits of the 32 elements from p on, in order: one two-source word permute of two
+// vectors, or of four vectors two by two.
+__m512i low_halves(__m512i a, __m512i b) {
+  const __m512i even_words = _mm512_setr_epi32(
+      0x20000, 0x60004, 0xA0008, 0xE000C, 0x120010, 0x160014, 0x1A0018, 0x1E001C, 0x220020,
+      0x260024, 0x2A0028, 0x2E002C, 0x320030, 0x360034, 0x3A0038, 0x3E003C);
+  return _mm512_permutex2var_epi16(a, even_words, b);
+}
+__m512i low_halves(__m512i a, __m512i b, __m512i c, __m512i d) {
+  // Words 4k of a and b to the low 256 bits, and of c and d to the high ones.
+  const __m512i fourth_words = _mm512_setr_epi32(
+      0x40000, 0xC0008, 0x140010, 0x1C0018, 0x240020, 0x2C0028, 0x340030, 0x3C0038, 0x40000,
+      0xC0008, 0x140010, 0x1C0018, 0x240020, 0x2C0028, 0x340030, 0x3C0038);
+  const __m512i low = _mm512_permutex2var_epi16(a, fourth_words, b);
+  const __m512i high = _mm512_permutex2var_epi16(c, fourth_words, d);
+  return _mm512_inserti64x4(low, _mm512_castsi512_si256(high), 1);
+}
+__m512i low_halves(const std::int32_t* p) {
+  return low_halves(load(p), load(p + 16));
+}
+__m512i low_halves(const std::int64_t* p) {
+  return low_halves(load(p), load(p + 8), load(p + 16), load(p + 24));
+}
+// The same for the first `count` (<= 32) elements, the others 0.
+__m512i low_halves(const std::int32_t* p, std::int64_t count) {
+  return low_halves(load(p, count), load(p + 16, count - 16));
+}
+__m512i low_halves(const std::int64_t* p, std::int64_t count) {
+  return low_halves(load(p, count), load(p + 8, count - 8), load(p + 16, count - 16),
+                    load(p + 24, count - 24));
+}
+
+// The least exclusive or of the 32 columns' low halves with the rows': 0 where a column's equals
+// some row's.
+__m512i least_difference(__m512i columns, const __m512i (&row)[kRowBlock]) {
+  __m512i least = _mm512_xor_si512(columns, row[0]);
+  for (int r = 1; r < kRowBlock; ++r)
+    least = _mm512_min_epu16(least, _mm512_xor_si512(columns, row[r]));
+  return least;
+}
+
+// Bit c set where word c of v is 0.
+std::uint32_t zero_words(__m512i v) {
+  return _mm512_cmpeq_epi16_mask(v, _mm512_setzero_si512());
+}
+
+template <typename Ratio>
+std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denominators,
+                                   std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                                   std::int64_t to) noexcept {
+  // Columns inside the block (where j > i decides) go to the exact portable kernel.
+  const std::int64_t block_end = first_row + rows;
+  const std::int64_t after = from > block_end ? from : block_end;
+  std::uint32_t found = portable::matching_rows(numerators, denominators, first_row, rows, from,
+                                                to < after ? to : after);
+  if (rows <= 0) return found;
+
+  // Thirty-two columns to a vector against the block's eight rows (missing rows repeat the last
+  // one), on the numerators' low 16 bits: thirty-two comparisons per instruction, two vectors per
+  // step. Only a column whose low half equals some row's can hold a match, and each such column
+  // is compared in full with all the rows at once.
+  constexpr std::int64_t kVector = 32;
+  __m512i row[kRowBlock];
+  for (int r = 0; r < kRowBlock; ++r) {
+    const Ratio x = numerators[first_row + (r < rows ? r : rows - 1)];
+    row[r] = _mm512_set1_epi16(static_cast<short>(x & 0xFFFF));
+  }
+  const auto block = block_rows(numerators + first_row, denominators + first_row, rows);
+  const auto check = [&](std::int64_t j, std::uint32_t candidates) {
+    for (; candidates != 0; candidates &= candidates - 1) {
+      const std::int64_t column = j + __builtin_ctz(candidates);
+      found |= rows_equal_to(block, numerators[column], denominators[column]);
+    }
+  };
+  std::int64_t j = after;
+  std::int64_t compared = 0;
+  for (; to - j >= 2 * kVector; j += 2 * kVector) {
+    if constexpr (kCountWork) compared += rows * 2 * kVector;
+    const __m512i low = least_difference(low_halves(numerators + j), row);
+    const __m512i high = least_difference(low_halves(numerators + j + kVector), row);
+    if (zero_words(_mm512_min_epu16(low, high)) == 0) continue;
+    check(j, zero_words(low));
+    check(j + kVector, zero_words(high));
+  }
+  // The last columns, fewer than 64, in masked vectors.
+  for (; j < to; j += kVector) {
+    const std::int64_t count = to - j < kVector ? to - j : kVector;
+    if constexpr (kCountWork) compared += rows * count;
+    const auto valid = static_cast<std::uint32_t>(first_lanes(count, kVector));
+    check(j, zero_words(least_difference(low_halves(numerators + j, count), row)) & valid);
+  }
+  if constexpr (kCountWork) count_work(0, 0, compared);
+  return found;
+}
+
+template <typename Ratio>
+std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
+                               std::int64_t to) noexcept {
+  // Four vectors per step, their equality masks side by side; then one vector at a time, the
+  // last one masked.
+  constexpr std::int64_t kLanes = lanes_of(Ratio{});
+  constexpr std::int64_t kStep = 4 * kLanes;
+  const __m512i wanted = broadcast(x);
+  std::int64_t j = from;
+  for (; to - j >= kStep; j += kStep) {
+    const std::uint64_t equal =
+        equal_lanes(load(values + j), wanted, Ratio{}) |
+        equal_lanes(load(values + j + kLanes), wanted, Ratio{}) << kLanes |
+        equal_lanes(load(values + j + 2 * kLanes), wanted, Ratio{}) << 2 * kLanes |
+        equal_lanes(load(values + j + 3 * kLanes), wanted, Ratio{}) << 3 * kLanes;
+    if (equal != 0) return j + __builtin_ctzll(equal);
+  }
+  for (; j < to; j += kLanes) {
+    const std::uint64_t equal =
+        equal_lanes(load(values + j, to - j), wanted, Ratio{}) & first_lanes(to - j, kLanes);
+    if (equal != 0) return j + __builtin_ctzll(equal);
+  }
+  return to;
+}
+
+}  // namespace
+
+std::uint32_t matching_rows(const std::int32_t* numerators, const std::int32_t* denominators,
+                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                            std::int64_t to) noexcept {
+  return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
+}
+
+std::uint32_t matching_rows(const std::int64_t* numerators, const std::int64_t* denominators,
+                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                            std::int64_t to) noexcept {
+  return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
+}
+
+std::int64_t find_equal(std::int32_t x, const std::int32_t* values, std::int64_t from,
+                        std::int64_t to) noexcept {
+  return find_equal_vector(x, values, from, to);
+}
+
+std::int64_t find_equal(std::int64_t x, const std::int64_t* values, std::int64_t from,
+                        std::int64_t to) noexcept {
+  return find_equal_vector(x, values, from, to);
+}
+
+}  // namespace friendly::avx512
