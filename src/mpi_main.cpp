@@ -2,14 +2,11 @@
 // ranks, each with its own OpenMP threads. Rank 0 checks, reports and writes every line.
 #include <mpi.h>
 #include <omp.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <string>
-#include <system_error>
 
 #include "command_line.hpp"
 #include "friendly.hpp"
@@ -29,12 +26,9 @@ void complain(const std::string& message) {
 
 // Flushes standard output; on any write error of the run, reports it and returns false.
 bool finish_output() {
-  errno = 0;
-  const bool flushed = std::fflush(stdout) == 0;
-  if (flushed && std::ferror(stdout) == 0) return true;
-  const int error = errno;
-  complain(std::string("cannot write standard output") +
-           (error != 0 ? ": " + std::generic_category().message(error) : std::string()));
+  const std::string error = friendly::write_error(stdout, "standard output");
+  if (error.empty()) return true;
+  complain(error);
   return false;
 }
 
