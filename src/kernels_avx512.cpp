@@ -173,6 +173,61 @@ std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32
   return to;
 }
 
+namespace {
+
+// Bit v set where vector v's first lane, whose quotient is the largest against its candidate,
+// expects less than one correction in a stretch of kStretch steps of all sixteen lanes (it
+// needs one about every f / q steps).
+unsigned uncorrected_vectors(const Lanes (&lanes)[kStepVectors]) {
+  unsigned vectors = 0;
+  for (int v = 0; v < kStepVectors; ++v) {
+    const std::int32_t f = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].next)) - 1;
+    const std::int32_t q = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].q));
+    if (std::int64_t{q} * 16 * kStretch < f) vectors |= 1U << v;
+  }
+  return vectors;
+}
+
+// Moves every lane kStretch candidates on, testing each: each vector first without corrections
+// where try_uncorrected says so (uncorrected_vectors); a stretch that fails is tested again with
+// corrections, interleaved with the other vectors that need them, and its first tests are added
+// to redone.
+void step_stretch(Lanes (&lanes)[kStepVectors], unsigned try_uncorrected, std::int64_t& redone) {
+  unsigned corrected = 0;
+  for (int v = 0; v < kStepVectors; ++v) {
+    const bool tried = (try_uncorrected >> v & 1U) != 0;
+    if (tried && test_and_move_uncorrected(lanes[v])) continue;
+    if (kCountWork && tried) redone += std::int64_t{16} * kStretch;
+    corrected |= 1U << v;
+  }
+  for (int pair = 0; pair < kStretch / 2; ++pair) {
+    for (int v = 0; v < kStepVectors; ++v) {
+      if ((corrected >> v & 1U) != 0) test_and_move_twice(lanes[v]);
+    }
+  }
+}
+
+// Moves every lane `segment` candidates on: stretches of kStretch steps (step_stretch), then
+// what is left one or two steps at a time. Returns the steps it ran; redone as step_stretch.
+std::int32_t step_lanes(Lanes (&lanes)[kStepVectors], std::int32_t segment, std::int64_t& redone) {
+  const unsigned try_uncorrected = uncorrected_vectors(lanes);
+  std::int32_t step = 0;
+  for (; segment - step >= kStretch; step += kStretch)
+    step_stretch(lanes, try_uncorrected, redone);
+  for (; segment - step >= 2; step += 2) {
+    for (Lanes& l : lanes)
+      test_and_move_twice(l);
+  }
+  if (step < segment) {
+    for (Lanes& l : lanes)
+      test_and_move(l);
+    ++step;
+  }
+  return step;
+}
+
+}  // namespace
+
 std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   const std::int32_t segment = (to - from) / kStepLanes;
   if (segment < kMinSegment) return next_divisor_dividing(n, from, to);
@@ -192,39 +247,8 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
                          _mm512_set1_epi32(16 * v));
     lanes[v] = start_lanes(n, lane_start(k));
   }
-  // Stretches of kStretch steps, each vector's first tried without corrections where its first
-  // lane, whose quotient is the largest against its candidate, expects less than one correction
-  // in the stretch of all sixteen lanes (it needs one about every f / q steps); a stretch that
-  // fails is tested again with corrections, interleaved with the other vectors that need them.
-  bool try_uncorrected[kStepVectors] = {};
-  for (int v = 0; v < kStepVectors; ++v) {
-    const std::int32_t f = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].next)) - 1;
-    const std::int32_t q = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].q));
-    try_uncorrected[v] = std::int64_t{q} * 16 * kStretch < f;
-  }
   std::int64_t redone = 0;
-  std::int32_t step = 0;
-  for (; segment - step >= kStretch; step += kStretch) {
-    unsigned corrected = 0;
-    for (int v = 0; v < kStepVectors; ++v) {
-      if (try_uncorrected[v] && test_and_move_uncorrected(lanes[v])) continue;
-      if (kCountWork && try_uncorrected[v]) redone += 16 * kStretch;
-      corrected |= 1U << v;
-    }
-    for (int pair = 0; pair < kStretch / 2; ++pair) {
-      for (int v = 0; v < kStepVectors; ++v) {
-        if ((corrected >> v & 1U) != 0) test_and_move_twice(lanes[v]);
-      }
-    }
-  }
-  for (; segment - step >= 2; step += 2) {
-    for (Lanes& l : lanes)
-      test_and_move_twice(l);
-  }
-  if (step < segment) {
-    for (Lanes& l : lanes)
-      test_and_move(l);
-  }
+  const std::int32_t steps = step_lanes(lanes, segment, redone);
 
   // The longer lanes' last candidates; then the first lane that met a zero remainder holds the
   // first divisor: its candidates are searched again, and they and the later lanes' count as
@@ -234,7 +258,7 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
     test_last(lanes[v], first_lanes(longer - 16 * v, 16));
     met |= std::uint64_t{_mm512_testn_epi32_mask(lanes[v].smallest, lanes[v].smallest)} << 16 * v;
   }
-  const std::int64_t tests = std::int64_t{segment} * kStepLanes + longer + redone;
+  const std::int64_t tests = std::int64_t{steps} * kStepLanes + longer + redone;
   if (met == 0) {
     if constexpr (kCountWork) count_work(tests, redone, 0);
     return to;

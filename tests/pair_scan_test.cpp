@@ -196,13 +196,14 @@ TEST_P(BlockScan, GroupsOfBlocksReportTheirRowsPairsAcrossTiles) {
   std::vector<std::int32_t> denominators(kLength, 1);
   for (std::int64_t k = 0; k < kLength; ++k)
     numerators[static_cast<std::size_t>(k)] = static_cast<std::int32_t>(1000 + k);
-  const std::int64_t first_rows[] = {0, 24, 80, 81 * 8};
+  constexpr std::int64_t kFarBlock = 648;  // block 81
+  const std::int64_t first_rows[] = {0, 24, 80, kFarBlock};
   // Each planted row's ratio is copied to three columns, some tiles apart.
   const std::int64_t planted[][4] = {{0, kTile - 1, kTile, kLength - 1},
                                      {7, kTile + 1, 2 * kTile + 1, 2 * kTile + 2},
                                      {27, 30, kTile, 3 * kTile},
                                      {80, 81, 2 * kTile, kLength - 2},
-                                     {81 * 8 + 3, kTile + 2, 2 * kTile - 1, 3 * kTile + 1}};
+                                     {kFarBlock + 3, kTile + 2, 2 * kTile - 1, 3 * kTile + 1}};
   for (const auto& [row, a, b, c] : planted) {
     for (const std::int64_t column : {a, b, c})
       numerators[static_cast<std::size_t>(column)] = numerators[static_cast<std::size_t>(row)];
