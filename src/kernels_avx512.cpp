@@ -343,22 +343,20 @@ std::uint32_t rows_equal_to(const WideBlockRows& block, std::int64_t numerator,
   return _mm512_mask_cmpeq_epi64_mask(equal, block.denominators, _mm512_set1_epi64(denominator));
 }
 
-// The low 16 bits of the 32 elements from p on, in order: one two-source word permute of two
-// vectors, or of four vectors two by two.
-__m512i low_halves(__m512i a, __m512i b) {
-  const __m512i even_words = _mm512_setr_epi32(
-      0x20000, 0x60004, 0xA0008, 0xE000C, 0x120010, 0x160014, 0x1A0018, 0x1E001C, 0x220020,
-      0x260024, 0x2A0028, 0x2E002C, 0x320030, 0x360034, 0x3A0038, 0x3E003C);
-  return _mm512_permutex2var_epi16(a, even_words, b);
+// The low 16 bits of the 32 elements from p on, element word_column(w) at word w: the even
+// words hold elements 0 to 15, the odd ones 16 to 31. A shift and a blend of two vectors of
+// 32-bit elements (a 64-bit element's low half first gathered by a dword permute, a single
+// micro-op) keep the word permute, three on the shuffle port, out of the loop.
+__m512i low_halves(__m512i first, __m512i second) {
+  return _mm512_mask_blend_epi16(0xAAAAAAAA, first, _mm512_slli_epi32(second, 16));
+}
+__m512i low_dwords(__m512i a, __m512i b) {
+  const __m512i even_dwords =
+      _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+  return _mm512_permutex2var_epi32(a, even_dwords, b);
 }
 __m512i low_halves(__m512i a, __m512i b, __m512i c, __m512i d) {
-  // Words 4k of a and b to the low 256 bits, and of c and d to the high ones.
-  const __m512i fourth_words = _mm512_setr_epi32(
-      0x40000, 0xC0008, 0x140010, 0x1C0018, 0x240020, 0x2C0028, 0x340030, 0x3C0038, 0x40000,
-      0xC0008, 0x140010, 0x1C0018, 0x240020, 0x2C0028, 0x340030, 0x3C0038);
-  const __m512i low = _mm512_permutex2var_epi16(a, fourth_words, b);
-  const __m512i high = _mm512_permutex2var_epi16(c, fourth_words, d);
-  return _mm512_inserti64x4(low, _mm512_castsi512_si256(high), 1);
+  return low_halves(low_dwords(a, b), low_dwords(c, d));
 }
 __m512i low_halves(const std::int32_t* p) {
   return low_halves(load(p), load(p + 16));
@@ -373,6 +371,20 @@ __m512i low_halves(const std::int32_t* p, std::int64_t count) {
 __m512i low_halves(const std::int64_t* p, std::int64_t count) {
   return low_halves(load(p, count), load(p + 8, count - 8), load(p + 16, count - 16),
                     load(p + 24, count - 24));
+}
+
+// The element of low_halves' word w.
+int word_column(int w) {
+  return (w >> 1) + ((w & 1) << 4);
+}
+
+// The words of low_halves that hold the first `count` (<= 32) elements.
+std::uint32_t column_words(std::int64_t count) {
+  std::uint32_t words = 0;
+  for (int w = 0; w < 32; ++w) {
+    if (word_column(w) < count) words |= 1U << w;
+  }
+  return words;
 }
 
 // The least exclusive or of the 32 columns' low halves with the rows': 0 where a column's equals
@@ -413,7 +425,7 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
   const auto block = block_rows(numerators + first_row, denominators + first_row, rows);
   const auto check = [&](std::int64_t j, std::uint32_t candidates) {
     for (; candidates != 0; candidates &= candidates - 1) {
-      const std::int64_t column = j + __builtin_ctz(candidates);
+      const std::int64_t column = j + word_column(__builtin_ctz(candidates));
       found |= rows_equal_to(block, numerators[column], denominators[column]);
     }
   };
@@ -431,7 +443,7 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
   for (; j < to; j += kVector) {
     const std::int64_t count = to - j < kVector ? to - j : kVector;
     if constexpr (kCountWork) compared += rows * count;
-    const auto valid = static_cast<std::uint32_t>(first_lanes(count, kVector));
+    const std::uint32_t valid = column_words(count);
     check(j, zero_words(least_difference(low_halves(numerators + j, count), row)) & valid);
   }
   if constexpr (kCountWork) count_work(0, 0, compared);
