@@ -26,7 +26,7 @@ namespace {
 constexpr std::int32_t kStepLanes = 48;
 constexpr int kStepVectors = kStepLanes / 16;
 // Shortest segment worth the lanes' setup; shorter stretches are tested by division, sixteen
-// candidates at a time.
+// (or, from 2^24 on, eight) candidates at a time.
 constexpr std::int32_t kMinSegment = 8;
 // Steps that a vector of lanes first tries without corrections, checked once at their end: far
 // above the square root of n, where q is small against f, most such stretches need none.
@@ -136,7 +136,7 @@ std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32
   // double precision, is an integer exactly when f divides n: an integer quotient is exact, and
   // any other lies at least 1 / f from the nearest integer, more than the rounding error of n / f.
   // (A candidate above |n|, exact or not, leaves |q| < 1, an integer only for n = 0.) The last
-  // vector tests only the lanes below `to`.
+  // vector tests only the lanes below `to`; f is 64-bit, as the step past it may pass 2^31 - 1.
   constexpr int kTruncate = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
   std::int64_t tests = 0;
   if (single_precision(n)) {
@@ -144,28 +144,30 @@ std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32
     __m512 candidates =
         _mm512_add_ps(_mm512_set1_ps(static_cast<float>(from)),
                       _mm512_setr_ps(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
-    for (std::int32_t f = from; f < to; f += 16) {
+    for (std::int64_t f = from; f < to; f += 16) {
       const std::int64_t lanes = to - f < 16 ? to - f : 16;
       const auto valid = static_cast<__mmask16>(first_lanes(lanes, 16));
       const __m512 q = _mm512_div_ps(number, candidates);
       const __mmask16 hits =
           _mm512_mask_cmp_ps_mask(valid, q, _mm512_roundscale_ps(q, kTruncate), _CMP_EQ_OQ);
       if constexpr (kCountWork) tests += lanes;
-      if (hits != 0) return found_at(f, __builtin_ctz(hits), lanes, tests);
+      if (hits != 0)
+        return found_at(static_cast<std::int32_t>(f), __builtin_ctz(hits), lanes, tests);
       candidates = _mm512_add_ps(candidates, _mm512_set1_ps(16.0F));
     }
   } else {
     const __m512d number = _mm512_set1_pd(static_cast<double>(n));
     __m512d candidates = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(from)),
                                        _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
-    for (std::int32_t f = from; f < to; f += 8) {
+    for (std::int64_t f = from; f < to; f += 8) {
       const std::int64_t lanes = to - f < 8 ? to - f : 8;
       const auto valid = static_cast<__mmask8>(first_lanes(lanes, 8));
       const __m512d q = _mm512_div_pd(number, candidates);
       const __mmask8 hits =
           _mm512_mask_cmp_pd_mask(valid, q, _mm512_roundscale_pd(q, kTruncate), _CMP_EQ_OQ);
       if constexpr (kCountWork) tests += lanes;
-      if (hits != 0) return found_at(f, __builtin_ctz(hits), lanes, tests);
+      if (hits != 0)
+        return found_at(static_cast<std::int32_t>(f), __builtin_ctz(hits), lanes, tests);
       candidates = _mm512_add_pd(candidates, _mm512_set1_pd(8.0));
     }
   }
