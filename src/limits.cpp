@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -34,6 +35,9 @@ constexpr std::int64_t kMapsPerThread = 2;
 // whose threads allocate.
 constexpr std::int64_t kMapsPerArena = 2;
 constexpr std::int64_t kArenasPerProcessor = 8;
+// Address space that one malloc arena reserves, and a thread stack's guard page.
+constexpr std::int64_t kArenaBytes = std::int64_t{64} << 20;
+constexpr std::int64_t kGuardPage = 4096;
 
 // Process ids below this are not handed out again once the ids have wrapped (the kernel's
 // RESERVED_PIDS), so they may not be free even when no task holds them.
@@ -175,6 +179,42 @@ bool runtime_is_libomp() {
   return dlsym(RTLD_DEFAULT, "__kmpc_fork_call") != nullptr;
 }
 
+// The soft limit of resource in bytes, or -1 when none is set.
+std::int64_t soft_limit(int resource) {
+  rlimit limit{};
+  if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return -1;
+  constexpr auto kMost = static_cast<rlim_t>(std::numeric_limits<std::int64_t>::max());
+  return static_cast<std::int64_t>(limit.rlim_cur < kMost ? limit.rlim_cur : kMost);
+}
+
+// Bytes of address space that this process has mapped (VmSize), or -1 when unknown.
+std::int64_t mapped_bytes() {
+  std::istringstream status(read_text("/proc/self/status"));
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmSize:", 0) == 0) return std::stoll(line.substr(7)) * 1024;
+  }
+  return -1;
+}
+
+// Bytes of address space that each thread of a team maps for its stack: OMP_STACKSIZE, else the
+// runtime's default (the stack limit for GNU libgomp, 4 MiB for LLVM's libomp), and a guard page.
+std::int64_t thread_stack(bool libomp) {
+  std::int64_t stack = libomp ? std::int64_t{4} << 20 : soft_limit(RLIMIT_STACK);
+  if (stack < 0) stack = std::int64_t{2} << 20;  // glibc's default under an unlimited stack
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
+  if (const char* size = std::getenv("OMP_STACKSIZE"); size != nullptr) {
+    char* end = nullptr;
+    const long long number = std::strtoll(size, &end, 10);
+    const std::string_view unit(end);
+    const int shift = unit == "B" || unit == "b"   ? 0
+                      : unit == "M" || unit == "m" ? 20
+                      : unit == "G" || unit == "g" ? 30
+                                                   : 10;
+    if (number > 0 && number < (std::int64_t{1} << 40 >> shift)) stack = number << shift;
+  }
+  return stack + kGuardPage;
+}
+
 // cgroup_directories for this process.
 std::vector<std::string> own_cgroup_directories(std::string_view controller) {
   return cgroup_directories(controller, read_text("/proc/self/cgroup"),
@@ -242,7 +282,7 @@ std::int64_t team_size() {
   return team;
 }
 
-std::int64_t team_limit(std::int64_t team, std::string& what) {
+std::int64_t team_limit(std::int64_t team, std::int64_t reserve, std::string& what) {
   // Each limit is offered as the threads that can still be started besides this one.
   Least least;
   const std::int64_t tasks = system_tasks();
@@ -289,6 +329,22 @@ std::int64_t team_limit(std::int64_t team, std::string& what) {
     const auto size = static_cast<std::int64_t>(
         std::min<rlim_t>(stack.rlim_cur, std::numeric_limits<std::int64_t>::max()));
     least.offer((size - used) / kTeamStartStackPerThread, "the stack limit (ulimit -s)");
+  }
+
+  // Thread stacks count against the address-space limit, besides what is mapped now and the
+  // search's arrays; with libomp, whose threads allocate at start, so does one malloc arena for
+  // each of the first threads, up to glibc's number of arenas.
+  const std::int64_t address_space = soft_limit(RLIMIT_AS);
+  const std::int64_t mapped = mapped_bytes();
+  if (address_space >= 0 && mapped >= 0) {
+    const bool libomp = runtime_is_libomp();
+    const std::int64_t left = address_space - mapped - reserve;
+    const std::int64_t per_thread = thread_stack(libomp);
+    const std::int64_t arenas = libomp ? kArenasPerProcessor * omp_get_num_procs() : 0;
+    const std::int64_t with_arena = per_thread + kArenaBytes;
+    least.offer(left < arenas * with_arena ? left / with_arena
+                                           : arenas + (left - arenas * with_arena) / per_thread,
+                "the address-space limit (ulimit -v)");
   }
 
   what = least.what;

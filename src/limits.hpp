@@ -27,8 +27,10 @@ std::int64_t team_size();
 // The most threads, this one included, of a team that this process can start now from its main
 // thread: the least that the system's thread and process-id limits, the control group's task
 // limit, the user's process limit, the memory-map limit and this thread's stack (which GNU
-// libgomp's team start uses) allow. what names the least. The user's tasks are counted only
-// where a team of team threads could exceed the process limit. INT64_MAX when none is known.
-std::int64_t team_limit(std::int64_t team, std::string& what);
+// libgomp's team start uses) allow, and the address-space limit, which the threads' stacks
+// share with what is mapped and with the reserve bytes still to be allocated. what names the
+// least. The user's tasks are counted only where a team of team threads could exceed the
+// process limit. INT64_MAX when none is known.
+std::int64_t team_limit(std::int64_t team, std::int64_t reserve, std::string& what);
 
 }  // namespace friendly

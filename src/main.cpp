@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
   // with its own message, and LLVM's libomp aborts. A team beyond a limit is refused here.
   const std::int64_t team = friendly::team_size();
   std::string team_limit_name;
-  const std::int64_t most_threads = friendly::team_limit(team, team_limit_name);
+  const std::int64_t most_threads = friendly::team_limit(team, bytes, team_limit_name);
   if (team > most_threads) {
     complain("cannot start a team of " + std::to_string(team) + " threads: more than the " +
              std::to_string(most_threads) + " threads that " + team_limit_name + " allows");

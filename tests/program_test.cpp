@@ -213,13 +213,24 @@ TEST(Program, TeamsBeyondALimitAreRefusedBeforeAnyWork) {
                             "that [^\n]+ allows\n")))
         << run.err;
   }
+  // Thread stacks share the address space with the arrays: 200 stacks of 8 MiB do not fit in
+  // 400 MB, which a team of 2 leaves room for.
+  const ProgramRun capped =
+      run_program("1 30", "ulimit -s 8192; ulimit -v 400000; OMP_NUM_THREADS=200");
+  EXPECT_EQ(capped.status, 1) << capped.err;
+  EXPECT_NE(capped.err.find("cannot start a team of 200 threads"), std::string::npos) << capped.err;
+  EXPECT_NE(capped.err.find("the address-space limit (ulimit -v)"), std::string::npos)
+      << capped.err;
+  EXPECT_EQ(sorted(pair_lines(run_program("1 30", "ulimit -v 400000; OMP_NUM_THREADS=2"))),
+            sorted(expected));
 }
 
 TEST(Program, FailedAllocationIsReportedNotCrashed) {
   if (sanitized()) GTEST_SKIP() << "sanitizers reserve memory";
   // 20,000,000 numbers need 240,000,000 bytes: below the address-space limit of 241,664,000
-  // bytes, but not with the program's own few megabytes of code and libraries.
-  const ProgramRun capped = run_program("1 20000000", "ulimit -v 236000;");
+  // bytes, but not with the program's own few megabytes of code and libraries. One thread, the
+  // team that always passes the team check, which counts the arrays against the same limit.
+  const ProgramRun capped = run_program("1 20000000", "ulimit -v 236000; OMP_NUM_THREADS=1");
   EXPECT_EQ(capped.status, 1);
   EXPECT_EQ(capped.out, "");
   EXPECT_EQ(capped.err, "friendlyNumbers: out of memory: 20000000 numbers need 240000000 bytes\n");
