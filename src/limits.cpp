@@ -254,19 +254,19 @@ std::vector<std::string> cgroup_directories(std::string_view controller, const s
   return directories;
 }
 
-std::int64_t memory_limit(std::string& what) {
+std::int64_t memory_limit(std::string& what, int sharing) {
   Least least;
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGE_SIZE);
   if (pages > 0 && page_size > 0) {
-    least.offer(std::int64_t{pages} * page_size, "this machine's physical memory");
+    least.offer(std::int64_t{pages} * page_size / sharing, "this machine's physical memory");
   }
   // A group's limit holds for every group below it, so each parent's counts too.
   for (const std::string& directory : own_cgroup_directories("memory")) {
     std::int64_t bytes = 0;
     if (read_number(directory + "/memory.max", bytes) ||
         read_number(directory + "/memory.limit_in_bytes", bytes)) {
-      least.offer(bytes, "the control group's memory limit");
+      least.offer(bytes / sharing, "the control group's memory limit");
     }
   }
   offer_rlimit(least, RLIMIT_AS, "the address-space limit (ulimit -v)");

@@ -18,7 +18,9 @@ std::vector<std::string> cgroup_directories(std::string_view controller, const s
 // The most bytes that the search's arrays may take: the least of this machine's physical memory,
 // the memory limit of the process's control group, and its address-space and data-segment
 // limits. what names the least one. Returns 0 when none is known.
-std::int64_t memory_limit(std::string& what);
+// sharing processes of this machine (each with the same limits of its own) take the same size:
+// the machine's memory and the control group's limit are shared out among them.
+std::int64_t memory_limit(std::string& what, int sharing = 1);
 
 // Threads of the team that the next parallel region starts: the runtime's team size within its
 // thread limit, and within the processors when the runtime may shrink teams (OMP_DYNAMIC).

@@ -63,20 +63,42 @@ bool range_fits_nodes(std::int32_t low, std::int32_t high, int rank) {
   int node_ranks = 1;
   MPI_Comm_size(node, &node_ranks);
   MPI_Comm_free(&node);
-  // The node's limit (physical memory, control group, this process's limits) over its ranks.
+  // The node's memory and control group are shared by its ranks; each rank has its own
+  // process limits. The least over every node decides, and rank 0 names it when it is its own.
   std::string limit;
-  const std::int64_t memory = friendly::memory_limit(limit);
-  std::int64_t per_rank =
-      memory > 0 ? memory / node_ranks : std::numeric_limits<std::int64_t>::max();
+  const std::int64_t memory = friendly::memory_limit(limit, node_ranks);
+  const std::int64_t own = memory > 0 ? memory : std::numeric_limits<std::int64_t>::max();
+  std::int64_t per_rank = own;
   MPI_Allreduce(MPI_IN_PLACE, &per_rank, 1, MPI_INT64_T, MPI_MIN, MPI_COMM_WORLD);
+  if (per_rank != own) limit = "the memory limits of another node";
 
   const std::int64_t bytes = friendly::rank_search_bytes(low, high);
   if (bytes <= per_rank) return true;
   if (rank == 0) {
     complain("range too large: " + std::to_string(friendly::range_length(low, high)) +
              " numbers need " + std::to_string(bytes) + " bytes on each rank, more than the " +
-             std::to_string(per_rank) + " bytes per rank that " + limit +
-             " allows, shared by the ranks of the node with the least");
+             std::to_string(per_rank) + " bytes per rank that " + limit + " allows");
+  }
+  return false;
+}
+
+// True when every rank can start its thread team (team_limit, with the arrays of the range still
+// to be allocated); otherwise rank 0 reports the team, naming its own limit where it is the one
+// that lacks it. Collective over every rank.
+bool teams_start_everywhere(std::int32_t low, std::int32_t high, int rank) {
+  const std::int64_t team = friendly::team_size();
+  std::string limit;
+  const std::int64_t most =
+      friendly::team_limit(team, friendly::rank_search_bytes(low, high), limit);
+  int refused = team > most ? 1 : 0;
+  const int own = refused;
+  MPI_Allreduce(MPI_IN_PLACE, &refused, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+  if (refused == 0) return true;
+  if (rank == 0) {
+    complain("cannot start a team of " + std::to_string(team) + " threads" +
+             (own != 0
+                  ? ": more than the " + std::to_string(most) + " threads that " + limit + " allows"
+                  : " on every rank: another rank's limits do not allow it"));
   }
   return false;
 }
@@ -101,7 +123,8 @@ int run(int argc, char** argv, int rank) {
     case friendly::Command::search:
       break;
   }
-  if (!range_fits_nodes(low, high, rank)) return kExitFailure;
+  if (!range_fits_nodes(low, high, rank) || !teams_start_everywhere(low, high, rank))
+    return kExitFailure;
 
   // The time runs from all ranks' start to the end of rank 0's output.
   MPI_Barrier(MPI_COMM_WORLD);

@@ -105,6 +105,10 @@ case $group in
     launch 2 1 -2147483648 2147483647
     check_one_error "2 ranks on the whole 32-bit range" 1 \
       "4294967296 numbers need 85899345920 bytes on each rank"
+    # A team that no rank can start: 300 stacks of 8 MiB within 2 GB of address space.
+    (ulimit -s 8192 -v 2000000 && launch 2 300 1 30 && echo "$status" >"$work/status")
+    status=$(cat "$work/status")
+    check_one_error "2 ranks of 300 threads under ulimit -v" 1 "cannot start a team of 300 threads"
     status=0
     # More lines than the stream's buffer, so that writes fail while the ranks hand them over.
     OMP_NUM_THREADS=2 "$mpi_program" 1 30000 >/dev/full 2>"$work/err" || status=$?
