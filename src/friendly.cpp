@@ -1,30 +1,16 @@
 #include "friendly.hpp"
 
-#include <cstddef>
 #include <memory>
-#include <new>
 
 namespace friendly {
-
-namespace {
-
-// An array of count elements with no initial contents, or null when it cannot be allocated.
-template <typename T>
-std::unique_ptr<T[]> allocate(std::int64_t count) {
-  if (count <= 0) return std::unique_ptr<T[]>(new (std::nothrow) T[1]);
-  if (static_cast<std::uint64_t>(count) > SIZE_MAX / sizeof(T)) return nullptr;
-  return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<std::size_t>(count)]);
-}
-
-}  // namespace
 
 template <typename Ratio>
 bool search(std::int32_t low, std::int32_t high, KernelPath path, std::FILE* out) {
   const std::int64_t length = range_length(low, high);
 
-  std::unique_ptr<std::int32_t[]> values = allocate<std::int32_t>(length);
-  std::unique_ptr<Ratio[]> numerators = allocate<Ratio>(length);
-  std::unique_ptr<Ratio[]> denominators = allocate<Ratio>(length);
+  std::unique_ptr<std::int32_t[]> values = allocate_array<std::int32_t>(length);
+  std::unique_ptr<Ratio[]> numerators = allocate_array<Ratio>(length);
+  std::unique_ptr<Ratio[]> denominators = allocate_array<Ratio>(length);
   if (!values || !numerators || !denominators) return false;
 
   std::int32_t* const value = values.get();

@@ -2,9 +2,12 @@
 // phase, then the pair phase, over a range of numbers.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <memory>
+#include <new>
 
 #include "kernels.hpp"
 #include "pair_phase.hpp"
@@ -31,6 +34,15 @@ constexpr bool needs_wide_ratios(std::int32_t low, std::int32_t high) noexcept {
 constexpr std::int64_t search_bytes(std::int32_t low, std::int32_t high) noexcept {
   const std::int64_t ratio_bytes = needs_wide_ratios(low, high) ? 8 : 4;
   return range_length(low, high) * (4 + 2 * ratio_bytes);
+}
+
+// An array of count elements (at least one) with no initial contents, or null when it cannot be
+// allocated.
+template <typename T>
+std::unique_ptr<T[]> allocate_array(std::int64_t count) {
+  const std::int64_t elements = std::max<std::int64_t>(count, 1);
+  if (static_cast<std::uint64_t>(elements) > SIZE_MAX / sizeof(T)) return nullptr;
+  return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<std::size_t>(elements)]);
 }
 
 // The search of low..high (high >= low - 1) with ratio elements of type Ratio (int32_t where

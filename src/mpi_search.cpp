@@ -28,15 +28,6 @@ constexpr std::int64_t whole_chunks(std::int64_t length) noexcept {
   return (length + kRatioChunk - 1) / kRatioChunk;
 }
 
-// An array of count elements (one when count is 0) with no initial contents, or null when it
-// cannot be allocated.
-template <typename T>
-std::unique_ptr<T[]> allocate(std::int64_t count) {
-  const std::int64_t elements = std::max<std::int64_t>(count, 1);
-  if (static_cast<std::uint64_t>(elements) > SIZE_MAX / sizeof(T)) return nullptr;
-  return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<std::size_t>(elements)]);
-}
-
 // MPI's type of one array element.
 template <typename T>
 MPI_Datatype element_type() noexcept {
@@ -153,12 +144,12 @@ RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MP
 
   // The whole arrays on every rank, padded to whole chunks for the exchange, and on rank 0 the
   // buffer of one round of lines; the search goes on only where every rank has them all.
-  std::unique_ptr<std::int32_t[]> values = allocate<std::int32_t>(padded);
-  std::unique_ptr<Ratio[]> numerators = allocate<Ratio>(padded);
-  std::unique_ptr<Ratio[]> denominators = allocate<Ratio>(padded);
+  std::unique_ptr<std::int32_t[]> values = allocate_array<std::int32_t>(padded);
+  std::unique_ptr<Ratio[]> numerators = allocate_array<Ratio>(padded);
+  std::unique_ptr<Ratio[]> denominators = allocate_array<Ratio>(padded);
   const int piece_limit = std::min(kPieceBytes, INT_MAX / ranks);
   std::unique_ptr<char[]> round;
-  if (rank == 0) round = allocate<char>(std::int64_t{piece_limit} * ranks);
+  if (rank == 0) round = allocate_array<char>(std::int64_t{piece_limit} * ranks);
   int allocated = values && numerators && denominators && (rank != 0 || round) ? 1 : 0;
   MPI_Allreduce(MPI_IN_PLACE, &allocated, 1, MPI_INT, MPI_MIN, comm);
   if (allocated == 0) return RankSearch::out_of_memory;
