@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
   for (std::int32_t run = 0; run < runs; ++run) {
     friendly::RankTimes own;
     MPI_Barrier(MPI_COMM_WORLD);
-    if (friendly::search_ranks(low, high, MPI_COMM_WORLD, sink, &own) !=
+    if (friendly::search_ranks(low, high, friendly::fastest_path(), MPI_COMM_WORLD, sink, &own) !=
         friendly::RankSearch::done) {
       failed = 1;
       break;

@@ -1,7 +1,8 @@
-// Each phase over the numbers 1 to 100000 on one thread, the literal loops against the fast
-// kernels on each path, in candidate tests and pair comparisons per second; and the pair phase
-// on a sample of the rows of 1..2000000 against the same phase on 1..100000, on one thread and
-// on every thread, to show whether its rate holds once the ratios no longer fit in cache.
+// Each phase over the numbers 1 to 100000 on one thread on every path, the literal loops (the
+// literal path) against the fast kernels, in candidate tests and pair comparisons per second; and
+// the pair phase on a sample of the rows of 1..2000000 against the same phase on 1..100000, on one
+// thread and on every thread, to show whether its rate holds once the ratios no longer fit in
+// cache.
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
@@ -40,17 +41,16 @@ bool runnable(benchmark::State& state, KernelPath path) {
   return false;
 }
 
-// The ratio phase of low..high on one thread, with the literal loop or a fast path.
+// The ratio phase of low..high on one thread, on a path (the literal loop on the literal path).
 template <typename Ratio>
-void ratio_phase(benchmark::State& state, bool literal, KernelPath path) {
+void ratio_phase(benchmark::State& state, KernelPath path) {
   if (!runnable(state, path)) return;
   const auto length = static_cast<std::size_t>(friendly::range_length(kLow, kHigh));
   std::vector<Ratio> numerators(length);
   std::vector<Ratio> denominators(length);
   for (auto _ : state) {
     for (std::int32_t n = kLow; n <= kHigh; ++n) {
-      const std::int64_t sum =
-          literal ? friendly::divisor_sum_literal(n) : friendly::divisor_sum(n, path);
+      const std::int64_t sum = friendly::divisor_sum(n, path);
       const auto k = static_cast<std::size_t>(n - kLow);
       friendly::store_ratio(n, sum, numerators[k], denominators[k]);
     }
@@ -96,28 +96,15 @@ const Ratios<Ratio>& ratios(std::int32_t high) {
   return arrays;
 }
 
-// The pair phase of 1..kHigh on one thread, the literal loop counting its matches, a fast path
-// running the search's own pair phase with its lines discarded.
+// The search's own pair phase of 1..kHigh on one thread on a path, its lines discarded.
 template <typename Ratio>
-void pair_phase(benchmark::State& state, bool literal, KernelPath path) {
+void pair_phase(benchmark::State& state, KernelPath path) {
   if (!runnable(state, path)) return;
   const Ratios<Ratio>& r = ratios<Ratio>(kHigh);
   const auto length = static_cast<std::int64_t>(r.values.size());
   std::FILE* out = std::fopen("/dev/null", "w");
-  for (auto _ : state) {
-    if (literal) {
-      std::int64_t matches = 0;
-      for (std::int64_t i = 0; i < length; ++i) {
-        friendly::scan_row_literal(i, length, r.numerators.data(), r.denominators.data(),
-                                   [&](std::int64_t, std::int64_t) { ++matches; });
-      }
-      benchmark::DoNotOptimize(matches);
-    } else {
-#pragma omp parallel num_threads(1)
-      static_cast<void>(friendly::pair_phase(length, r.values.data(), r.numerators.data(),
-                                             r.denominators.data(), path, 0, 1, out));
-    }
-  }
+  for (auto _ : state)
+    run_pair_phase(path, length, r, 0, 1, 1, out);
   std::fclose(out);
   const std::int64_t comparisons = length * (length - 1) / 2;
   state.counters["comparisons/s"] = benchmark::Counter(
@@ -131,11 +118,8 @@ void pair_phase_sample(benchmark::State& state, std::int32_t high, int shares, i
   const auto length = static_cast<std::int64_t>(r.values.size());
   const KernelPath path = friendly::fastest_path();
   std::FILE* out = std::fopen("/dev/null", "w");
-  for (auto _ : state) {
-#pragma omp parallel num_threads(threads)
-    static_cast<void>(friendly::pair_phase(length, r.values.data(), r.numerators.data(),
-                                           r.denominators.data(), path, 0, shares, out));
-  }
+  for (auto _ : state)
+    run_pair_phase(path, length, r, 0, shares, threads, out);
   std::fclose(out);
   std::int64_t comparisons = 0;
   const std::int64_t rows = friendly::share_length(length, friendly::kRowBlock, 0, shares);
@@ -147,19 +131,14 @@ void pair_phase_sample(benchmark::State& state, std::int32_t high, int shares, i
 
 // One benchmark per phase, element width and kernel ("Phase/width/kernel"), then the samples.
 void register_all() {
-  using Runner = void (*)(benchmark::State&, bool, KernelPath);
+  using Runner = void (*)(benchmark::State&, KernelPath);
   const std::pair<const char*, Runner> phases[] = {{"RatioPhase/int32", ratio_phase<std::int32_t>},
                                                    {"PairPhase/int32", pair_phase<std::int32_t>},
                                                    {"PairPhase/int64", pair_phase<std::int64_t>}};
   for (const auto& [phase, run] : phases) {
-    benchmark::RegisterBenchmark(
-        (std::string(phase) + "/literal").c_str(),
-        [run = run](benchmark::State& state) { run(state, true, KernelPath::portable); })
-        ->Unit(benchmark::kMillisecond);
     for (const KernelPath path : friendly::kAllPaths) {
-      benchmark::RegisterBenchmark(
-          (std::string(phase) + "/" + friendly::path_name(path)).c_str(),
-          [run = run, path](benchmark::State& state) { run(state, false, path); })
+      benchmark::RegisterBenchmark((std::string(phase) + "/" + friendly::path_name(path)).c_str(),
+                                   [run = run, path](benchmark::State& state) { run(state, path); })
           ->Unit(benchmark::kMillisecond);
     }
   }

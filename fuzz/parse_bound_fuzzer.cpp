@@ -74,7 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int32_t low = 0;
   std::int32_t high = 0;
   std::string reason;
-  const friendly::Command command = friendly::read_command_line(3, argv, low, high, reason);
+  friendly::SearchOptions options;
+  const friendly::Command command =
+      friendly::read_command_line(3, argv, low, high, options, reason);
   if (command == friendly::Command::search) {
     require(error == friendly::BoundError::none && low == value);
     require(std::int64_t{high} >= std::int64_t{low} - 1);

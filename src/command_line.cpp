@@ -79,23 +79,39 @@ bool read_bound(const char* name, const char* text, std::int32_t& value, std::st
 }  // namespace
 
 Command read_command_line(int argc, const char* const* argv, std::int32_t& low, std::int32_t& high,
-                          std::string& error) {
+                          SearchOptions& options, std::string& error) {
   if (argc >= 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     return Command::help;
   }
   if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) return Command::version;
-  // A dash before anything but a digit cannot start a bound, so it is taken for a mistyped option.
-  if (argc >= 2 && argv[1][0] == '-' && argv[1][1] != '\0' &&
-      (argv[1][1] < '0' || argv[1][1] > '9')) {
-    error = "unknown option " + shown(argv[1]) + "; usage: " + kProgramName + " LOW HIGH";
-    return Command::refused;
+
+  // The options, up to the first argument that is not one. A dash before anything but a digit
+  // cannot start a bound, so it is taken for a mistyped option.
+  int first = 1;
+  for (; first < argc; ++first) {
+    const char* argument = argv[first];
+    if (std::strcmp(argument, "--report") == 0) {
+      options.report = ReportFormat::text;
+    } else if (std::strcmp(argument, "--report=json") == 0) {
+      options.report = ReportFormat::json;
+    } else if (std::strcmp(argument, "--validate") == 0) {
+      options.validate = true;
+    } else if (argument[0] == '-' && argument[1] != '\0' &&
+               (argument[1] < '0' || argument[1] > '9')) {
+      error = "unknown option " + shown(argument) + "; usage: " + kProgramName +
+              " [--report[=json]] [--validate] LOW HIGH";
+      return Command::refused;
+    } else {
+      break;
+    }
   }
-  if (argc < 3) {
-    error = std::string(argc < 2 ? "missing LOW and HIGH" : "missing HIGH") +
+  if (argc - first < 2) {
+    error = std::string(argc - first < 1 ? "missing LOW and HIGH" : "missing HIGH") +
             "; usage: " + kProgramName + " LOW HIGH";
     return Command::refused;
   }
-  if (!read_bound("LOW", argv[1], low, error) || !read_bound("HIGH", argv[2], high, error)) {
+  if (!read_bound("LOW", argv[first], low, error) ||
+      !read_bound("HIGH", argv[first + 1], high, error)) {
     return Command::refused;
   }
   if (range_length(low, high) < 0) {
@@ -106,12 +122,39 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
   return Command::search;
 }
 
+bool read_path_choice(const char* value, KernelPath& path, std::string& error) {
+  if (value == nullptr || *value == '\0') {
+    path = fastest_path();
+    return true;
+  }
+  KernelPath named = KernelPath::literal;
+  if (!path_named(value, named)) {
+    error = std::string(kPathVariable) + " " + shown(value) +
+            " names no kernel path; this processor offers " + available_path_names();
+    return false;
+  }
+  if (!path_available(named)) {
+    error = std::string(kPathVariable) + " " + shown(value) +
+            " is a path this processor cannot run; it offers " + available_path_names();
+    return false;
+  }
+  path = named;
+  return true;
+}
+
 std::string usage_text() {
   return std::string("usage: ") + kProgramName +
-         " LOW HIGH\n"
+         " [--report[=json]] [--validate] LOW HIGH\n"
          "Prints every pair of numbers from LOW to HIGH (inclusive, 32-bit integers) whose\n"
          "divisor sum over the number is the same fraction, then the search's wall-clock time.\n"
-         "Threads: OMP_NUM_THREADS. Options: -h, --help (this text); --version.\n";
+         "  --report        after the run, what ran and how fast, on standard error\n"
+         "  --report=json   the same as one line of JSON\n"
+         "  --validate      check the pairs against an independent sieve after the timed search\n"
+         "  -h, --help      this text\n"
+         "  --version       the program's version\n"
+         "Threads: OMP_NUM_THREADS. Kernels: FRIENDLY_KERNELS=literal|portable|avx2|avx512\n"
+         "(default: the widest this processor runs; here " +
+         available_path_names() + ").\n";
 }
 
 std::string write_error(std::FILE* stream, const char* name) {

@@ -1,11 +1,16 @@
 #include "friendly.hpp"
 
+#include <omp.h>
+
 #include <memory>
 
 namespace friendly {
 
-template <typename Ratio>
-bool search(std::int32_t low, std::int32_t high, KernelPath path, std::FILE* out) {
+namespace {
+
+// search on the path Path.
+template <KernelPath Path, typename Ratio>
+bool search_on(std::int32_t low, std::int32_t high, std::FILE* out, SearchReport* report) {
   const std::int64_t length = range_length(low, high);
 
   std::unique_ptr<std::int32_t[]> values = allocate_array<std::int32_t>(length);
@@ -18,25 +23,56 @@ bool search(std::int32_t low, std::int32_t high, KernelPath path, std::FILE* out
   Ratio* const denominator = denominators.get();
 
   // One region, two phases; the ratio phase's barrier keeps every ratio stored before any
-  // thread compares. A failed write shows in out's error flag, which the caller reads.
-#pragma omp parallel default(none) shared(low, length, value, numerator, denominator, path, out)
+  // thread compares. A failed write shows in out's error flag, which the caller reads. Each
+  // thread's counts are summed at the region's end; thread 0 reads the clock as it leaves the
+  // barrier, which adds no synchronisation.
+  std::int64_t tests = 0;
+  std::int64_t pairs = 0;
+  std::uint64_t checksum = 0;
+  int threads = 0;
+  const double start = omp_get_wtime();
+  double barrier = start;
+#pragma omp parallel default(none) shared(low, length, value, numerator, denominator, out, \
+                                              threads, barrier) reduction(+ : tests, pairs, checksum)
   {
-    ratio_phase(low, length, value, numerator, denominator, path, 0, 1);
-    static_cast<void>(pair_phase(length, value, numerator, denominator, path, 0, 1, out));
+    tests += ratio_phase<Path>(low, length, value, numerator, denominator, 0, 1);
+    if (omp_get_thread_num() == 0) {
+      barrier = omp_get_wtime();
+      threads = omp_get_num_threads();
+    }
+    PairTally tally;
+    static_cast<void>(pair_phase<Path>(length, value, numerator, denominator, 0, 1, out, tally));
+    pairs += tally.pairs;
+    checksum += tally.checksum;
   }
+  const double stop = omp_get_wtime();
 
   values.reset();
   numerators.reset();
   denominators.reset();
+  if (report != nullptr) {
+    *report = {threads, barrier - start, stop - barrier, tests, pairs, checksum};
+  }
   return true;
 }
 
-template bool search<std::int32_t>(std::int32_t, std::int32_t, KernelPath, std::FILE*);
-template bool search<std::int64_t>(std::int32_t, std::int32_t, KernelPath, std::FILE*);
+}  // namespace
 
-bool FriendlyNumbers(std::int32_t low, std::int32_t high) {
-  return needs_wide_ratios(low, high) ? search<std::int64_t>(low, high, fastest_path(), stdout)
-                                      : search<std::int32_t>(low, high, fastest_path(), stdout);
+template <typename Ratio>
+bool search(std::int32_t low, std::int32_t high, KernelPath path, std::FILE* out,
+            SearchReport* report) {
+  return on_path(path,
+                 [&]<KernelPath Path>() { return search_on<Path, Ratio>(low, high, out, report); });
+}
+
+template bool search<std::int32_t>(std::int32_t, std::int32_t, KernelPath, std::FILE*,
+                                   SearchReport*);
+template bool search<std::int64_t>(std::int32_t, std::int32_t, KernelPath, std::FILE*,
+                                   SearchReport*);
+
+bool FriendlyNumbers(std::int32_t low, std::int32_t high, KernelPath path, SearchReport* report) {
+  return needs_wide_ratios(low, high) ? search<std::int64_t>(low, high, path, stdout, report)
+                                      : search<std::int32_t>(low, high, path, stdout, report);
 }
 
 }  // namespace friendly

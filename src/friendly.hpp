@@ -45,16 +45,30 @@ std::unique_ptr<T[]> allocate_array(std::int64_t count) {
   return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<std::size_t>(elements)]);
 }
 
+// What one search did and found: the team, each phase's time, the work and the answer.
+struct SearchReport {
+  int threads = 0;                   // threads of the team that ran the region
+  double ratio_seconds = 0;          // from just before the region to the ratio phase's barrier
+  double pair_seconds = 0;           // from that barrier to the end of the region
+  std::int64_t candidate_tests = 0;  // the literal trial division's tests over the range
+  std::int64_t pairs = 0;            // pair lines printed
+  std::uint64_t checksum = 0;        // sum of pair_mix over the printed pairs, modulo 2^64
+};
+
 // The search of low..high (high >= low - 1) with ratio elements of type Ratio (int32_t where
-// needs_wide_ratios is false, else int64_t) on the given path, printing the pair lines on out.
-// Returns false, having searched and printed nothing, when the arrays cannot be allocated.
+// needs_wide_ratios is false, else int64_t) on the given (available) path, printing the pair
+// lines on out; report, when not null, receives what it did. Returns false, having searched and
+// printed nothing, when the arrays cannot be allocated.
 template <typename Ratio>
-[[nodiscard]] bool search(std::int32_t low, std::int32_t high, KernelPath path, std::FILE* out);
+[[nodiscard]] bool search(std::int32_t low, std::int32_t high, KernelPath path, std::FILE* out,
+                          SearchReport* report = nullptr);
 
 // Prints one pair line on standard output for every pair of numbers from low to high
 // (high >= low - 1) with equal ratios, in one OpenMP parallel region of the runtime's default
-// team size, on the fastest kernels. Returns false, having searched and printed nothing, when
-// the arrays cannot be allocated.
-[[nodiscard]] bool FriendlyNumbers(std::int32_t low, std::int32_t high);
+// team size, on the given (available) path; report as search's. Returns false, having searched
+// and printed nothing, when the arrays cannot be allocated.
+[[nodiscard]] bool FriendlyNumbers(std::int32_t low, std::int32_t high,
+                                   KernelPath path = fastest_path(),
+                                   SearchReport* report = nullptr);
 
 }  // namespace friendly

@@ -1,10 +1,12 @@
-// The choice between the instruction-set paths: what the processor and the operating system
-// support, and the one switch per kernel that maps a path to its code. Compiled for plain x86-64.
+// The paths that the processor and the operating system support, their names, and the work
+// tallies of the counting build. Compiled for plain x86-64.
 #include "kernels.hpp"
 
 #include <cpuid.h>
 
 #include <atomic>
+#include <cstring>
+#include <string>
 
 namespace friendly {
 
@@ -66,91 +68,34 @@ const char* path_name(KernelPath path) noexcept {
     case KernelPath::avx2:
       return "avx2";
     case KernelPath::portable:
+      return "portable";
+    case KernelPath::literal:
       break;
   }
-  return "portable";
+  return "literal";
 }
 
-std::int32_t next_divisor_dividing(KernelPath path, std::int32_t n, std::int32_t from,
-                                   std::int32_t to) noexcept {
-  switch (path) {
-    case KernelPath::avx512:
-      return avx512::next_divisor_dividing(n, from, to);
-    case KernelPath::avx2:
-      return avx2::next_divisor_dividing(n, from, to);
-    case KernelPath::portable:
-      break;
+bool path_named(const char* name, KernelPath& path) noexcept {
+  for (const KernelPath candidate : kAllPaths) {
+    if (std::strcmp(name, path_name(candidate)) == 0) {
+      path = candidate;
+      return true;
+    }
   }
-  return portable::next_divisor_dividing(n, from, to);
+  return false;
 }
 
-std::int32_t next_divisor_stepping(KernelPath path, std::int32_t n, std::int32_t from,
-                                   std::int32_t to) noexcept {
-  switch (path) {
-    case KernelPath::avx512:
-      return avx512::next_divisor_stepping(n, from, to);
-    case KernelPath::avx2:
-      return avx2::next_divisor_stepping(n, from, to);
-    case KernelPath::portable:
-      break;
-  }
-  return portable::next_divisor_stepping(n, from, to);
-}
-
-namespace {
-
-// matching_rows and find_equal for either element width.
-template <typename Ratio>
-std::uint32_t matching_rows_on(KernelPath path, const Ratio* numerators, const Ratio* denominators,
-                               std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                               std::int64_t to) noexcept {
-  switch (path) {
-    case KernelPath::avx512:
-      return avx512::matching_rows(numerators, denominators, first_row, rows, from, to);
-    case KernelPath::avx2:
-      return avx2::matching_rows(numerators, denominators, first_row, rows, from, to);
-    case KernelPath::portable:
-      break;
-  }
-  return portable::matching_rows(numerators, denominators, first_row, rows, from, to);
-}
-
-template <typename Ratio>
-std::int64_t find_equal_on(KernelPath path, Ratio x, const Ratio* values, std::int64_t from,
-                           std::int64_t to) noexcept {
-  switch (path) {
-    case KernelPath::avx512:
-      return avx512::find_equal(x, values, from, to);
-    case KernelPath::avx2:
-      return avx2::find_equal(x, values, from, to);
-    case KernelPath::portable:
-      break;
-  }
-  return portable::find_equal(x, values, from, to);
-}
-
-}  // namespace
-
-std::uint32_t matching_rows(KernelPath path, const std::int32_t* numerators,
-                            const std::int32_t* denominators, std::int64_t first_row,
-                            std::int64_t rows, std::int64_t from, std::int64_t to) noexcept {
-  return matching_rows_on(path, numerators, denominators, first_row, rows, from, to);
-}
-
-std::uint32_t matching_rows(KernelPath path, const std::int64_t* numerators,
-                            const std::int64_t* denominators, std::int64_t first_row,
-                            std::int64_t rows, std::int64_t from, std::int64_t to) noexcept {
-  return matching_rows_on(path, numerators, denominators, first_row, rows, from, to);
-}
-
-std::int64_t find_equal(KernelPath path, std::int32_t x, const std::int32_t* values,
-                        std::int64_t from, std::int64_t to) noexcept {
-  return find_equal_on(path, x, values, from, to);
-}
-
-std::int64_t find_equal(KernelPath path, std::int64_t x, const std::int64_t* values,
-                        std::int64_t from, std::int64_t to) noexcept {
-  return find_equal_on(path, x, values, from, to);
+const char* available_path_names() noexcept {
+  static const std::string names = [] {
+    std::string list;
+    for (const KernelPath path : kAllPaths) {
+      if (!path_available(path)) continue;
+      list += list.empty() ? "" : ", ";
+      list += path_name(path);
+    }
+    return list;
+  }();
+  return names.c_str();
 }
 
 void count_work(std::int64_t tests, std::int64_t retests, std::int64_t comparisons) noexcept {

@@ -1,12 +1,13 @@
-// Fast kernels of the two phases, one set per instruction-set path, and the one place that picks
-// a path. Each kernel makes every candidate test or ratio comparison of the literal loops
-// (ratio_phase.hpp, pair_phase.hpp), only each one more cheaply.
+// The kernels of the two phases, one set per path, and the one place that picks a path. Each
+// kernel makes every candidate test or ratio comparison of the literal loops (ratio_phase.hpp,
+// pair_phase.hpp), only each one more cheaply.
 //
-// Every path defines the same names in its own namespace (friendly::portable, friendly::avx2,
-// friendly::avx512), in one source file compiled with exactly that path's flags; the functions of
-// friendly:: that take a KernelPath choose between them. This header declares functions and
-// constants only: a path's source includes it, and an inline function defined here could be
-// linked into another path in that path's instruction set.
+// A path is one source file (kernels_literal.cpp, kernels_portable.cpp, kernels_avx2.cpp,
+// kernels_avx512.cpp), compiled with exactly that path's flags, that defines the kernel templates
+// below for its KernelPath. The phases are templates on the path, so they call their path's
+// kernels directly; on_path is the one switch from a path chosen at run time to that code. This
+// header declares functions and constants only: a path's source includes it, and an inline
+// function defined here could be linked into another path in that path's instruction set.
 #pragma once
 
 #include <cstdint>
@@ -17,24 +18,13 @@ namespace friendly {
 // matching_rows kernels compare together, one bit per row in their result.
 inline constexpr int kRowBlock = 8;
 
-// The instruction-set paths, from the plainest to the widest.
-enum class KernelPath { portable, avx2, avx512 };
+// The paths, from the plainest to the widest: the literal loops (the speed baseline), portable
+// C++ and the two vector instruction sets.
+enum class KernelPath { literal, portable, avx2, avx512 };
 
 // Every path, from the plainest to the widest.
-inline constexpr KernelPath kAllPaths[] = {KernelPath::portable, KernelPath::avx2,
-                                           KernelPath::avx512};
-
-// Each path's kernels, declared once (kernel_declarations.inc) inside the path's namespace: the
-// same file is included once per path on purpose.
-namespace portable {
-#include "kernel_declarations.inc"  // NOLINT(readability-duplicate-include)
-}  // namespace portable
-namespace avx2 {
-#include "kernel_declarations.inc"  // NOLINT(readability-duplicate-include)
-}  // namespace avx2
-namespace avx512 {
-#include "kernel_declarations.inc"  // NOLINT(readability-duplicate-include)
-}  // namespace avx512
+inline constexpr KernelPath kAllPaths[] = {KernelPath::literal, KernelPath::portable,
+                                           KernelPath::avx2, KernelPath::avx512};
 
 // True when the processor and the operating system support the path (checked once).
 bool path_available(KernelPath path) noexcept;
@@ -42,32 +32,59 @@ bool path_available(KernelPath path) noexcept;
 // The widest path this processor runs.
 KernelPath fastest_path() noexcept;
 
-// The path's name: "portable", "avx2" or "avx512".
+// The path's name: "literal", "portable", "avx2" or "avx512".
 const char* path_name(KernelPath path) noexcept;
 
-// The kernels of kernel_declarations.inc on the given path, which must be available.
-std::int32_t next_divisor_dividing(KernelPath path, std::int32_t n, std::int32_t from,
-                                   std::int32_t to) noexcept;
-std::int32_t next_divisor_stepping(KernelPath path, std::int32_t n, std::int32_t from,
-                                   std::int32_t to) noexcept;
-std::uint32_t matching_rows(KernelPath path, const std::int32_t* numerators,
-                            const std::int32_t* denominators, std::int64_t first_row,
-                            std::int64_t rows, std::int64_t from, std::int64_t to) noexcept;
-std::uint32_t matching_rows(KernelPath path, const std::int64_t* numerators,
-                            const std::int64_t* denominators, std::int64_t first_row,
-                            std::int64_t rows, std::int64_t from, std::int64_t to) noexcept;
-std::int64_t find_equal(KernelPath path, std::int32_t x, const std::int32_t* values,
-                        std::int64_t from, std::int64_t to) noexcept;
-std::int64_t find_equal(KernelPath path, std::int64_t x, const std::int64_t* values,
-                        std::int64_t from, std::int64_t to) noexcept;
+// The path named name (as path_name spells it) into path; false, leaving path alone, when no
+// path has that name.
+bool path_named(const char* name, KernelPath& path) noexcept;
 
-// Set by the FRIENDLY_LITERAL_KERNELS build: the phases run the literal loops instead of the
-// kernels, as the speed baseline.
-#ifdef FRIENDLY_LITERAL_KERNELS
-inline constexpr bool kLiteralKernels = true;
-#else
-inline constexpr bool kLiteralKernels = false;
-#endif
+// The names of the paths that this processor runs, plainest first, separated by ", ".
+const char* available_path_names() noexcept;
+
+// Calls visit.template operator()<Path>() with the KernelPath given at run time as a constant,
+// and returns what it returns: the one place where a path chosen at run time becomes code.
+template <typename Visit>
+decltype(auto) on_path(KernelPath path, Visit&& visit) {
+  switch (path) {
+    case KernelPath::avx512:
+      return visit.template operator()<KernelPath::avx512>();
+    case KernelPath::avx2:
+      return visit.template operator()<KernelPath::avx2>();
+    case KernelPath::portable:
+      return visit.template operator()<KernelPath::portable>();
+    case KernelPath::literal:
+      break;
+  }
+  return visit.template operator()<KernelPath::literal>();
+}
+
+// The kernels, each defined by every path's source for its own KernelPath; a path's kernels may
+// run only where path_available(Path).
+
+// First candidate f in [from, to) that divides n, or to when none does: every candidate is
+// tested, in increasing order, by a remainder computed with a division. Requires 2 <= from.
+template <KernelPath Path>
+std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept;
+
+// Same result, each candidate's remainder derived from the previous one's without division
+// (n = q f + r gives n = q (f + 1) + r - q, corrected once); a path may divide instead in a range
+// too short for its lanes. Requires 2 <= from and from * from >= n, where quotients never exceed
+// their candidates.
+template <KernelPath Path>
+std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept;
+
+// Bit r (r < rows <= 8) set when row i = first_row + r has the same ratio as some column j with
+// max(from, i + 1) <= j < to, comparing numerators first and denominators only when those match.
+// Ratio is std::int32_t or std::int64_t.
+template <KernelPath Path, typename Ratio>
+std::uint32_t matching_rows(const Ratio* numerators, const Ratio* denominators,
+                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                            std::int64_t to) noexcept;
+
+// First index j in [from, to) with values[j] == x, or to when there is none. Ratio as above.
+template <KernelPath Path, typename Ratio>
+std::int64_t find_equal(Ratio x, const Ratio* values, std::int64_t from, std::int64_t to) noexcept;
 
 // Work counting, compiled in only where FRIENDLY_COUNT_WORK is defined (the friendly_counted
 // library of the tests): each kernel call adds the candidate tests and row-column comparisons

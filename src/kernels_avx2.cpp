@@ -8,7 +8,7 @@
 
 #include "kernels.hpp"
 
-namespace friendly::avx2 {
+namespace friendly {
 
 namespace {
 
@@ -58,9 +58,8 @@ inline std::int32_t found_at(std::int32_t f, int lane, int width, std::int64_t t
   return f + lane;
 }
 
-}  // namespace
-
-std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+// The first divisor of n in [from, to), or to, by division.
+std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   // The quotient q of two integers below 2^24 in single precision, or below 2^31 in double
   // precision, truncates to the integer quotient: a quotient below an integer k is below it by
   // at least 1 / f, more than the rounding error of n / f. And q f == n exactly when f divides n.
@@ -103,12 +102,14 @@ std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32
     }
   }
   if constexpr (kCountWork) count_work(tests, 0, 0);
-  return portable::next_divisor_dividing(n, f, to);
+  return next_divisor_dividing<KernelPath::portable>(n, f, to);
 }
 
-std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+// The first divisor of n in [from, to), or to, by stepping the remainders in kStepLanes
+// segments.
+std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   const std::int32_t segment = (to - from) / kStepLanes;
-  if (segment < kMinSegment) return portable::next_divisor_stepping(n, from, to);
+  if (segment < kMinSegment) return next_divisor_stepping<KernelPath::portable>(n, from, to);
 
   // Lane k walks the candidates from + k segment ... from + (k + 1) segment - 1.
   alignas(32) std::int32_t start[kStepLanes];
@@ -139,13 +140,11 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
     if constexpr (kCountWork)
       count_work(std::int64_t{steps} * kStepLanes, std::int64_t{steps} * (kStepLanes - lane), 0);
     const std::int32_t lane_start = start[lane];
-    return portable::next_divisor_stepping(n, lane_start, lane_start + segment);
+    return next_divisor_stepping<KernelPath::portable>(n, lane_start, lane_start + segment);
   }
   if constexpr (kCountWork) count_work(std::int64_t{steps} * kStepLanes, 0, 0);
-  return portable::next_divisor_stepping(n, from + kStepLanes * segment, to);
+  return next_divisor_stepping<KernelPath::portable>(n, from + kStepLanes * segment, to);
 }
-
-namespace {
 
 // Lane operations for 32-bit and 64-bit elements.
 __m256i broadcast(std::int32_t x) {
@@ -216,8 +215,8 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
   // Columns inside the block (where j > i decides) go to the exact portable kernel.
   const std::int64_t block_end = first_row + rows;
   const std::int64_t after = from > block_end ? from : block_end;
-  std::uint32_t found = portable::matching_rows(numerators, denominators, first_row, rows, from,
-                                                to < after ? to : after);
+  std::uint32_t found = matching_rows<KernelPath::portable>(numerators, denominators, first_row,
+                                                            rows, from, to < after ? to : after);
   if (rows <= 0) return found;
 
   // Sixteen columns at a time against the block's eight rows (missing rows repeat the last
@@ -248,7 +247,8 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
       found |= matching_rows_step(numerators, denominators, first_row, rows, j);
   }
   if constexpr (kCountWork) count_work(0, 0, compared);
-  return found | portable::matching_rows(numerators, denominators, first_row, rows, j, to);
+  return found |
+         matching_rows<KernelPath::portable>(numerators, denominators, first_row, rows, j, to);
 }
 
 template <typename Ratio>
@@ -265,33 +265,48 @@ std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
                         equal_lanes(load(values + j + kLanes), wanted, Ratio{})),
         _mm256_or_si256(equal_lanes(load(values + j + 2 * kLanes), wanted, Ratio{}),
                         equal_lanes(load(values + j + 3 * kLanes), wanted, Ratio{})));
-    if (!_mm256_testz_si256(equal, equal)) return portable::find_equal(x, values, j, j + kStep);
+    if (!_mm256_testz_si256(equal, equal))
+      return find_equal<KernelPath::portable>(x, values, j, j + kStep);
   }
-  return portable::find_equal(x, values, j, to);
+  return find_equal<KernelPath::portable>(x, values, j, to);
 }
 
 }  // namespace
 
-std::uint32_t matching_rows(const std::int32_t* numerators, const std::int32_t* denominators,
-                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                            std::int64_t to) noexcept {
+// The avx2 path's kernels.
+template <>
+std::int32_t next_divisor_dividing<KernelPath::avx2>(std::int32_t n, std::int32_t from,
+                                                     std::int32_t to) noexcept {
+  return dividing(n, from, to);
+}
+template <>
+std::int32_t next_divisor_stepping<KernelPath::avx2>(std::int32_t n, std::int32_t from,
+                                                     std::int32_t to) noexcept {
+  return stepping(n, from, to);
+}
+template <>
+std::uint32_t matching_rows<KernelPath::avx2>(const std::int32_t* numerators,
+                                              const std::int32_t* denominators,
+                                              std::int64_t first_row, std::int64_t rows,
+                                              std::int64_t from, std::int64_t to) noexcept {
   return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
 }
-
-std::uint32_t matching_rows(const std::int64_t* numerators, const std::int64_t* denominators,
-                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                            std::int64_t to) noexcept {
+template <>
+std::uint32_t matching_rows<KernelPath::avx2>(const std::int64_t* numerators,
+                                              const std::int64_t* denominators,
+                                              std::int64_t first_row, std::int64_t rows,
+                                              std::int64_t from, std::int64_t to) noexcept {
   return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
 }
-
-std::int64_t find_equal(std::int32_t x, const std::int32_t* values, std::int64_t from,
-                        std::int64_t to) noexcept {
+template <>
+std::int64_t find_equal<KernelPath::avx2>(std::int32_t x, const std::int32_t* values,
+                                          std::int64_t from, std::int64_t to) noexcept {
+  return find_equal_vector(x, values, from, to);
+}
+template <>
+std::int64_t find_equal<KernelPath::avx2>(std::int64_t x, const std::int64_t* values,
+                                          std::int64_t from, std::int64_t to) noexcept {
   return find_equal_vector(x, values, from, to);
 }
 
-std::int64_t find_equal(std::int64_t x, const std::int64_t* values, std::int64_t from,
-                        std::int64_t to) noexcept {
-  return find_equal_vector(x, values, from, to);
-}
-
-}  // namespace friendly::avx2
+}  // namespace friendly

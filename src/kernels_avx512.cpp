@@ -17,7 +17,7 @@
 
 #include "kernels.hpp"
 
-namespace friendly::avx512 {
+namespace friendly {
 
 namespace {
 
@@ -129,9 +129,8 @@ inline void test_last(Lanes& lanes, std::uint64_t valid) {
       _mm512_mask_min_epu32(lanes.smallest, static_cast<__mmask16>(valid), lanes.smallest, lanes.r);
 }
 
-}  // namespace
-
-std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+// The first divisor of n in [from, to), or to, by division.
+std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   // The quotient q of n and f, both below 2^24 in magnitude in single precision or below 2^31 in
   // double precision, is an integer exactly when f divides n: an integer quotient is exact, and
   // any other lies at least 1 / f from the nearest integer, more than the rounding error of n / f.
@@ -174,8 +173,6 @@ std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32
   if constexpr (kCountWork) count_work(tests, 0, 0);
   return to;
 }
-
-namespace {
 
 // Bit v set where vector v's first lane, whose quotient is the largest against its candidate,
 // expects less than one correction in a stretch of kStretch steps of all sixteen lanes (it
@@ -228,11 +225,11 @@ std::int32_t step_lanes(Lanes (&lanes)[kStepVectors], std::int32_t segment, std:
   return step;
 }
 
-}  // namespace
-
-std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+// The first divisor of n in [from, to), or to, by stepping the remainders in kStepLanes
+// segments.
+std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   const std::int32_t segment = (to - from) / kStepLanes;
-  if (segment < kMinSegment) return next_divisor_dividing(n, from, to);
+  if (segment < kMinSegment) return dividing(n, from, to);
 
   // Lane k walks segment candidates from from + k segment + min(k, longer) on, and the first
   // `longer` lanes one more, so that the lanes cover [from, to) whole.
@@ -268,10 +265,8 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
   const int lane = __builtin_ctzll(met);
   const std::int32_t start = from + lane * segment + (lane < longer ? lane : longer);
   if constexpr (kCountWork) count_work(tests, tests - (start - from), 0);
-  return next_divisor_stepping(n, start, start + segment + (lane < longer ? 1 : 0));
+  return stepping(n, start, start + segment + (lane < longer ? 1 : 0));
 }
-
-namespace {
 
 // Lane operations for 32-bit and 64-bit elements: sixteen or eight to a 512-bit vector, and the
 // eight rows of a block in one vector (256 or 512 bits).
@@ -410,8 +405,8 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
   // Columns inside the block (where j > i decides) go to the exact portable kernel.
   const std::int64_t block_end = first_row + rows;
   const std::int64_t after = from > block_end ? from : block_end;
-  std::uint32_t found = portable::matching_rows(numerators, denominators, first_row, rows, from,
-                                                to < after ? to : after);
+  std::uint32_t found = matching_rows<KernelPath::portable>(numerators, denominators, first_row,
+                                                            rows, from, to < after ? to : after);
   if (rows <= 0) return found;
 
   // Thirty-two columns to a vector against the block's eight rows (missing rows repeat the last
@@ -479,26 +474,40 @@ std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
 
 }  // namespace
 
-std::uint32_t matching_rows(const std::int32_t* numerators, const std::int32_t* denominators,
-                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                            std::int64_t to) noexcept {
+// The avx512 path's kernels.
+template <>
+std::int32_t next_divisor_dividing<KernelPath::avx512>(std::int32_t n, std::int32_t from,
+                                                       std::int32_t to) noexcept {
+  return dividing(n, from, to);
+}
+template <>
+std::int32_t next_divisor_stepping<KernelPath::avx512>(std::int32_t n, std::int32_t from,
+                                                       std::int32_t to) noexcept {
+  return stepping(n, from, to);
+}
+template <>
+std::uint32_t matching_rows<KernelPath::avx512>(const std::int32_t* numerators,
+                                                const std::int32_t* denominators,
+                                                std::int64_t first_row, std::int64_t rows,
+                                                std::int64_t from, std::int64_t to) noexcept {
   return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
 }
-
-std::uint32_t matching_rows(const std::int64_t* numerators, const std::int64_t* denominators,
-                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                            std::int64_t to) noexcept {
+template <>
+std::uint32_t matching_rows<KernelPath::avx512>(const std::int64_t* numerators,
+                                                const std::int64_t* denominators,
+                                                std::int64_t first_row, std::int64_t rows,
+                                                std::int64_t from, std::int64_t to) noexcept {
   return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
 }
-
-std::int64_t find_equal(std::int32_t x, const std::int32_t* values, std::int64_t from,
-                        std::int64_t to) noexcept {
+template <>
+std::int64_t find_equal<KernelPath::avx512>(std::int32_t x, const std::int32_t* values,
+                                            std::int64_t from, std::int64_t to) noexcept {
+  return find_equal_vector(x, values, from, to);
+}
+template <>
+std::int64_t find_equal<KernelPath::avx512>(std::int64_t x, const std::int64_t* values,
+                                            std::int64_t from, std::int64_t to) noexcept {
   return find_equal_vector(x, values, from, to);
 }
 
-std::int64_t find_equal(std::int64_t x, const std::int64_t* values, std::int64_t from,
-                        std::int64_t to) noexcept {
-  return find_equal_vector(x, values, from, to);
-}
-
-}  // namespace friendly::avx512
+}  // namespace friendly

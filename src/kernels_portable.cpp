@@ -5,9 +5,12 @@
 
 #include "kernels.hpp"
 
-namespace friendly::portable {
+namespace friendly {
 
-std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+namespace {
+
+// The first divisor of n in [from, to), or to, by one division per candidate.
+std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   std::int64_t tests = 0;
   std::int32_t f = from;
   for (; f < to; ++f) {
@@ -17,8 +20,6 @@ std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32
   if constexpr (kCountWork) count_work(tests, 0, 0);
   return f;
 }
-
-namespace {
 
 // Lanes of the stepping kernel: independent segments, so the 4-cycle chain of one remainder
 // update overlaps with the others.
@@ -49,9 +50,8 @@ std::int32_t next_divisor_stepping_scalar(std::int32_t n, std::int32_t from,
   return f;
 }
 
-}  // namespace
-
-std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+// The first divisor of n in [from, to), or to, by stepping in kStepLanes segments.
+std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   const std::int32_t segment = (to - from) / kStepLanes;
   if (segment < kMinSegment) return next_divisor_stepping_scalar(n, from, to);
 
@@ -92,8 +92,6 @@ std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32
   if constexpr (kCountWork) count_work(std::int64_t{steps} * kStepLanes, 0, 0);
   return next_divisor_stepping_scalar(n, from + kStepLanes * segment, to);
 }
-
-namespace {
 
 // Columns per chunk of the numerator filter.
 constexpr std::int64_t kChunk = 64;
@@ -171,26 +169,40 @@ std::int64_t find_equal_chunked(Ratio x, const Ratio* values, std::int64_t from,
 
 }  // namespace
 
-std::uint32_t matching_rows(const std::int32_t* numerators, const std::int32_t* denominators,
-                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                            std::int64_t to) noexcept {
+// The portable path's kernels.
+template <>
+std::int32_t next_divisor_dividing<KernelPath::portable>(std::int32_t n, std::int32_t from,
+                                                         std::int32_t to) noexcept {
+  return dividing(n, from, to);
+}
+template <>
+std::int32_t next_divisor_stepping<KernelPath::portable>(std::int32_t n, std::int32_t from,
+                                                         std::int32_t to) noexcept {
+  return stepping(n, from, to);
+}
+template <>
+std::uint32_t matching_rows<KernelPath::portable>(const std::int32_t* numerators,
+                                                  const std::int32_t* denominators,
+                                                  std::int64_t first_row, std::int64_t rows,
+                                                  std::int64_t from, std::int64_t to) noexcept {
   return matching_rows_chunked(numerators, denominators, first_row, rows, from, to);
 }
-
-std::uint32_t matching_rows(const std::int64_t* numerators, const std::int64_t* denominators,
-                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                            std::int64_t to) noexcept {
+template <>
+std::uint32_t matching_rows<KernelPath::portable>(const std::int64_t* numerators,
+                                                  const std::int64_t* denominators,
+                                                  std::int64_t first_row, std::int64_t rows,
+                                                  std::int64_t from, std::int64_t to) noexcept {
   return matching_rows_chunked(numerators, denominators, first_row, rows, from, to);
 }
-
-std::int64_t find_equal(std::int32_t x, const std::int32_t* values, std::int64_t from,
-                        std::int64_t to) noexcept {
+template <>
+std::int64_t find_equal<KernelPath::portable>(std::int32_t x, const std::int32_t* values,
+                                              std::int64_t from, std::int64_t to) noexcept {
+  return find_equal_chunked(x, values, from, to);
+}
+template <>
+std::int64_t find_equal<KernelPath::portable>(std::int64_t x, const std::int64_t* values,
+                                              std::int64_t from, std::int64_t to) noexcept {
   return find_equal_chunked(x, values, from, to);
 }
 
-std::int64_t find_equal(std::int64_t x, const std::int64_t* values, std::int64_t from,
-                        std::int64_t to) noexcept {
-  return find_equal_chunked(x, values, from, to);
-}
-
-}  // namespace friendly::portable
+}  // namespace friendly

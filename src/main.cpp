@@ -1,13 +1,17 @@
 // friendlyNumbers LOW HIGH: prints every friendly pair of the range, then the search's time.
 #include <omp.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "command_line.hpp"
 #include "friendly.hpp"
 #include "limits.hpp"
+#include "report.hpp"
+#include "validate.hpp"
 
 namespace {
 
@@ -32,8 +36,9 @@ bool finish_output() {
 int main(int argc, char** argv) {
   std::int32_t low = 0;
   std::int32_t high = 0;
+  friendly::SearchOptions options;
   std::string error;
-  switch (friendly::read_command_line(argc, argv, low, high, error)) {
+  switch (friendly::read_command_line(argc, argv, low, high, options, error)) {
     case friendly::Command::help:
       std::fputs(friendly::usage_text().c_str(), stdout);
       return finish_output() ? 0 : kExitFailure;
@@ -46,12 +51,22 @@ int main(int argc, char** argv) {
     case friendly::Command::search:
       break;
   }
+  friendly::KernelPath path = friendly::KernelPath::literal;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
+  if (!friendly::read_path_choice(std::getenv(friendly::kPathVariable), path, error)) {
+    complain(error);
+    return kExitUsage;
+  }
 
   // Linux overcommits memory: an allocation larger than the machine or the control group allows
   // "succeeds" and the process is killed once the pages are touched, so the size is checked
   // against every limit before any work.
   const std::int64_t length = friendly::range_length(low, high);
-  const std::int64_t bytes = friendly::search_bytes(low, high);
+  // The validation runs after the search has released its arrays.
+  const std::int64_t search_bytes = friendly::search_bytes(low, high);
+  const std::int64_t bytes = options.validate
+                                 ? std::max(search_bytes, friendly::validation_bytes(low, high))
+                                 : search_bytes;
   const std::string size =
       std::to_string(length) + " numbers need " + std::to_string(bytes) + " bytes";
   std::string memory_limit_name;
@@ -73,14 +88,41 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
 
+  friendly::RunReport run;
+  run.version = FRIENDLY_VERSION;
+  run.path = path;
+  run.low = low;
+  run.high = high;
   const double start = omp_get_wtime();
-  const bool searched = friendly::FriendlyNumbers(low, high);
+  const bool searched = friendly::FriendlyNumbers(low, high, path, &run.search);
   const double stop = omp_get_wtime();
   if (!searched) {
     complain("out of memory: " + size);
     return kExitFailure;
   }
+  run.seconds = stop - start;
+  std::printf(friendly::kTimeFormat, run.seconds);
+  if (!finish_output()) return kExitFailure;
 
-  std::printf(friendly::kTimeFormat, stop - start);
-  return finish_output() ? 0 : kExitFailure;
+  // The independent check, outside the timed search.
+  if (options.validate) {
+    friendly::Answer expected;
+    if (!friendly::validate_range(low, high, expected)) {
+      complain("out of memory for the validation: " + size);
+      return kExitFailure;
+    }
+    const bool agrees =
+        expected.pairs == run.search.pairs && expected.checksum == run.search.checksum;
+    run.validation = agrees ? friendly::Validation::passed : friendly::Validation::failed;
+    if (!agrees) {
+      complain("validation failed: the search printed " + std::to_string(run.search.pairs) +
+               " pairs with checksum " + friendly::checksum_text(run.search.checksum) +
+               ", the sieve finds " + std::to_string(expected.pairs) + " with checksum " +
+               friendly::checksum_text(expected.checksum));
+    }
+  }
+  if (options.report != friendly::ReportFormat::none) {
+    std::fputs(friendly::format_report(run, options.report).c_str(), stderr);
+  }
+  return run.validation == friendly::Validation::failed ? kExitFailure : 0;
 }

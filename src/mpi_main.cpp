@@ -107,8 +107,9 @@ bool teams_start_everywhere(std::int32_t low, std::int32_t high, int rank) {
 int run(int argc, char** argv, int rank) {
   std::int32_t low = 0;
   std::int32_t high = 0;
+  friendly::SearchOptions options;
   std::string error;
-  switch (friendly::read_command_line(argc, argv, low, high, error)) {
+  switch (friendly::read_command_line(argc, argv, low, high, options, error)) {
     case friendly::Command::help:
       if (rank != 0) return 0;
       std::fputs(usage_text().c_str(), stdout);
@@ -129,7 +130,8 @@ int run(int argc, char** argv, int rank) {
   // The time runs from all ranks' start to the end of rank 0's output.
   MPI_Barrier(MPI_COMM_WORLD);
   const double start = omp_get_wtime();
-  const friendly::RankSearch end = friendly::search_ranks(low, high, MPI_COMM_WORLD, stdout);
+  const friendly::RankSearch end =
+      friendly::search_ranks(low, high, friendly::fastest_path(), MPI_COMM_WORLD, stdout);
   const double stop = omp_get_wtime();
   if (rank != 0) return end == friendly::RankSearch::done ? 0 : kExitFailure;
 

@@ -131,9 +131,12 @@ std::int64_t rank_search_bytes(std::int32_t low, std::int32_t high) noexcept {
   return search_bytes(low, high) / length * whole_chunks(length) * kRatioChunk;
 }
 
-template <typename Ratio>
-RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MPI_Comm comm,
-                        std::FILE* out, RankTimes* times) noexcept {
+namespace {
+
+// search_ranks on the path Path.
+template <KernelPath Path, typename Ratio>
+RankSearch search_ranks_on(std::int32_t low, std::int32_t high, MPI_Comm comm, std::FILE* out,
+                           RankTimes* times, SearchReport* report) noexcept {
   int rank = 0;
   int ranks = 1;
   MPI_Comm_rank(comm, &rank);
@@ -165,9 +168,16 @@ RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MP
   // Ratio phase: this rank's chunks on its threads. MPI is called only outside the parallel
   // regions, from the main thread, so each phase has a region of its own.
   double since = omp_get_wtime();
-#pragma omp parallel default(none) \
-    shared(low, length, value, numerator, denominator, path, rank, ranks)
-  ratio_phase(low, length, value, numerator, denominator, path, rank, ranks);
+  const double start = since;
+  std::int64_t tests = 0;
+  int threads = 0;
+#pragma omp parallel default(none) shared(low, length, value, numerator, denominator, rank, \
+                                              ranks, threads) reduction(+ : tests)
+  {
+    tests += ratio_phase<Path>(low, length, value, numerator, denominator, rank, ranks);
+    if (omp_get_thread_num() == 0) threads = omp_get_num_threads();
+  }
+  const double ratio_end = omp_get_wtime();
   lap(since, times != nullptr ? &times->ratio : nullptr);
 
   // Every rank's ratios to every rank.
@@ -181,11 +191,21 @@ RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MP
   char* text = nullptr;
   std::size_t size = 0;
   std::FILE* lines = open_memstream(&text, &size);
+  std::int64_t pairs = 0;
+  std::uint64_t checksum = 0;
+  const double pair_start = omp_get_wtime();
   if (lines != nullptr) {
-#pragma omp parallel default(none) \
-    shared(length, value, numerator, denominator, path, rank, ranks, lines)
-    static_cast<void>(pair_phase(length, value, numerator, denominator, path, rank, ranks, lines));
+#pragma omp parallel default(none) shared(length, value, numerator, denominator, rank, ranks, \
+                                              lines) reduction(+ : pairs, checksum)
+    {
+      PairTally tally;
+      static_cast<void>(
+          pair_phase<Path>(length, value, numerator, denominator, rank, ranks, lines, tally));
+      pairs += tally.pairs;
+      checksum += tally.checksum;
+    }
   }
+  const double pair_end = omp_get_wtime();
   int lost = lines == nullptr || std::ferror(lines) != 0 ? 1 : 0;
   if (lines != nullptr && std::fclose(lines) != 0) lost = 1;
   const auto release = [](char* buffer) { std::free(buffer); };
@@ -200,19 +220,38 @@ RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MP
   if (lost != 0) return RankSearch::lines_lost;
   const bool written = gather_lines(text, size, round.get(), piece_limit, rank, ranks, comm, out);
   lap(since, times != nullptr ? &times->output : nullptr);
+
+  // The whole search's work and answer on rank 0: every rank's counts summed; each phase's time
+  // is rank 0's own.
+  std::int64_t counts[2] = {tests, pairs};
+  MPI_Reduce(rank == 0 ? MPI_IN_PLACE : counts, counts, 2, MPI_INT64_T, MPI_SUM, 0, comm);
+  MPI_Reduce(rank == 0 ? MPI_IN_PLACE : &checksum, &checksum, 1, MPI_UINT64_T, MPI_SUM, 0, comm);
+  if (report != nullptr) {
+    *report = {threads, ratio_end - start, pair_end - pair_start, counts[0], counts[1], checksum};
+  }
   return written ? RankSearch::done : RankSearch::write_failed;
 }
 
-template RankSearch search_ranks<std::int32_t>(std::int32_t, std::int32_t, KernelPath, MPI_Comm,
-                                               std::FILE*, RankTimes*) noexcept;
-template RankSearch search_ranks<std::int64_t>(std::int32_t, std::int32_t, KernelPath, MPI_Comm,
-                                               std::FILE*, RankTimes*) noexcept;
+}  // namespace
 
-RankSearch search_ranks(std::int32_t low, std::int32_t high, MPI_Comm comm, std::FILE* out,
-                        RankTimes* times) noexcept {
+template <typename Ratio>
+RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MPI_Comm comm,
+                        std::FILE* out, RankTimes* times, SearchReport* report) noexcept {
+  return on_path(path, [&]<KernelPath Path>() {
+    return search_ranks_on<Path, Ratio>(low, high, comm, out, times, report);
+  });
+}
+
+template RankSearch search_ranks<std::int32_t>(std::int32_t, std::int32_t, KernelPath, MPI_Comm,
+                                               std::FILE*, RankTimes*, SearchReport*) noexcept;
+template RankSearch search_ranks<std::int64_t>(std::int32_t, std::int32_t, KernelPath, MPI_Comm,
+                                               std::FILE*, RankTimes*, SearchReport*) noexcept;
+
+RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MPI_Comm comm,
+                        std::FILE* out, RankTimes* times, SearchReport* report) noexcept {
   return needs_wide_ratios(low, high)
-             ? search_ranks<std::int64_t>(low, high, fastest_path(), comm, out, times)
-             : search_ranks<std::int32_t>(low, high, fastest_path(), comm, out, times);
+             ? search_ranks<std::int64_t>(low, high, path, comm, out, times, report)
+             : search_ranks<std::int32_t>(low, high, path, comm, out, times, report);
 }
 
 }  // namespace friendly

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "friendly.hpp"
 #include "kernels.hpp"
 
 namespace friendly {
@@ -37,13 +38,16 @@ std::int64_t rank_search_bytes(std::int32_t low, std::int32_t high) noexcept;
 // phase and block b of the pair phase go to rank c mod ranks and b mod ranks, each rank's share
 // to its threads as in search(); then rank 0 writes every rank's pair lines, whole, on out
 // (ignored on the other ranks). Call it from the main thread of every rank, outside any
-// parallel region. times, when not null, receives this rank's time in each step.
+// parallel region, on a path available on this rank. times, when not null, receives this rank's
+// time in each step; report, when not null, receives on rank 0 the work and the pairs of every
+// rank summed, with rank 0's team and phase times.
 template <typename Ratio>
 RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MPI_Comm comm,
-                        std::FILE* out, RankTimes* times) noexcept;
+                        std::FILE* out, RankTimes* times, SearchReport* report) noexcept;
 
-// search_ranks on the fastest path of each rank's processor.
-RankSearch search_ranks(std::int32_t low, std::int32_t high, MPI_Comm comm, std::FILE* out,
-                        RankTimes* times = nullptr) noexcept;
+// search_ranks with the element width that the range needs.
+RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MPI_Comm comm,
+                        std::FILE* out, RankTimes* times = nullptr,
+                        SearchReport* report = nullptr) noexcept;
 
 }  // namespace friendly

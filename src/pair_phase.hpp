@@ -2,15 +2,32 @@
 // printed as one line.
 #pragma once
 
+#include <omp.h>
+
 #include <cstdint>
 #include <cstdio>
 
 #include "kernels.hpp"
+#include "work_share.hpp"
 
 namespace friendly {
 
 // The pair line, exactly as the program prints it: the smaller number first.
 inline constexpr const char* kPairFormat = "%d and %d are FRIENDLY \n";
+
+// A 64-bit mix of the pair a, b (a first): the checksum of a set of pairs is the sum of their
+// mixes modulo 2^64, the same in any order. The finaliser of SplitMix64 spreads every input bit
+// over the whole word, so that pairs that differ in one number do not cancel out.
+constexpr std::uint64_t pair_mix(std::int32_t a, std::int32_t b) noexcept {
+  std::uint64_t x =
+      std::uint64_t{static_cast<std::uint32_t>(a)} << 32 | static_cast<std::uint32_t>(b);
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9U;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBU;
+  x ^= x >> 31;
+  return x;
+}
 
 // Blocks of kRowBlock rows that one thread compares together against each tile of columns, and
 // the tile's size: small enough to stay in the first-level cache while every block reads it.
@@ -29,14 +46,15 @@ void scan_row_literal(std::int64_t i, std::int64_t length, const Ratio* numerato
   for (std::int64_t j = i + 1; j < length; ++j) {
     if (numerators[i] == numerators[j] && denominators[i] == denominators[j]) report(i, j);
   }
+  if constexpr (kCountWork) count_work(0, 0, i + 1 < length ? length - i - 1 : 0);
 }
 
 // The first pass of scan_blocks: for row r of block b, match_to[b][r] is 0 when it met no equal
 // ratio, else [match_from[b][r], match_to[b][r]) runs from the first to the end of the last
 // tile of columns where it met one.
-template <typename Ratio>
-void find_match_tiles(KernelPath path, const std::int64_t* first_rows, int blocks,
-                      std::int64_t length, const Ratio* numerators, const Ratio* denominators,
+template <KernelPath Path, typename Ratio>
+void find_match_tiles(const std::int64_t* first_rows, int blocks, std::int64_t length,
+                      const Ratio* numerators, const Ratio* denominators,
                       std::int64_t (&match_from)[kGroupBlocks][kRowBlock],
                       std::int64_t (&match_to)[kGroupBlocks][kRowBlock]) noexcept {
   constexpr std::int64_t kTile = kTileBytes / static_cast<std::int64_t>(sizeof(Ratio));
@@ -47,7 +65,7 @@ void find_match_tiles(KernelPath path, const std::int64_t* first_rows, int block
       if (tile_end <= first + 1) break;  // this block's columns, and later blocks', start later
       const std::int64_t rows = length - first < kRowBlock ? length - first : kRowBlock;
       for (std::uint32_t found =
-               matching_rows(path, numerators, denominators, first, rows, tile, tile_end);
+               matching_rows<Path>(numerators, denominators, first, rows, tile, tile_end);
            found != 0; found &= found - 1) {
         const int r = __builtin_ctz(found);
         if (match_to[b][r] == 0) match_from[b][r] = tile;
@@ -63,15 +81,15 @@ void find_match_tiles(KernelPath path, const std::int64_t* first_rows, int block
 // report returns false; returns false if it did. A first pass compares every block's rows
 // against each tile of columns while the tile is in cache, to find where each row has a match;
 // only those rows, between their first and last such tile, are then scanned and reported.
-template <typename Ratio, typename Report>
-bool scan_blocks(KernelPath path, const std::int64_t* first_rows, int blocks, std::int64_t length,
+template <KernelPath Path, typename Ratio, typename Report>
+bool scan_blocks(const std::int64_t* first_rows, int blocks, std::int64_t length,
                  const Ratio* numerators, const Ratio* denominators, Report&& report) {
   // Where each row met its ratio: the second pass finds the matches there instead of streaming
   // the rest of the row again.
   std::int64_t match_from[kGroupBlocks][kRowBlock];
   std::int64_t match_to[kGroupBlocks][kRowBlock] = {};
-  find_match_tiles(path, first_rows, blocks, length, numerators, denominators, match_from,
-                   match_to);
+  find_match_tiles<Path>(first_rows, blocks, length, numerators, denominators, match_from,
+                         match_to);
 
   // Second pass: the rows with a match, in order, each match at its column.
   for (int b = 0; b < blocks; ++b) {
@@ -80,8 +98,8 @@ bool scan_blocks(KernelPath path, const std::int64_t* first_rows, int blocks, st
       if (to == 0) continue;
       const std::int64_t i = first_rows[b] + r;
       const std::int64_t from = match_from[b][r] > i + 1 ? match_from[b][r] : i + 1;
-      for (std::int64_t j = find_equal(path, numerators[i], numerators, from, to); j < to;
-           j = find_equal(path, numerators[i], numerators, j + 1, to)) {
+      for (std::int64_t j = find_equal<Path>(numerators[i], numerators, from, to); j < to;
+           j = find_equal<Path>(numerators[i], numerators, j + 1, to)) {
         if (denominators[i] == denominators[j] && !report(i, j)) return false;
       }
     }
@@ -90,20 +108,70 @@ bool scan_blocks(KernelPath path, const std::int64_t* first_rows, int blocks, st
 }
 
 // scan_blocks of the one block of rows that starts at first_row.
-template <typename Ratio, typename Report>
-bool scan_block(KernelPath path, std::int64_t first_row, std::int64_t length,
-                const Ratio* numerators, const Ratio* denominators, Report&& report) {
-  return scan_blocks(path, &first_row, 1, length, numerators, denominators, report);
+template <KernelPath Path, typename Ratio, typename Report>
+bool scan_block(std::int64_t first_row, std::int64_t length, const Ratio* numerators,
+                const Ratio* denominators, Report&& report) {
+  return scan_blocks<Path>(&first_row, 1, length, numerators, denominators, report);
 }
 
+// What one thread's share of the pair phase printed: its lines and their checksum (pair_mix).
+struct PairTally {
+  std::int64_t pairs = 0;
+  std::uint64_t checksum = 0;
+};
+
 // The pair phase of rows i of share `share` of `shares` in blocks of kRowBlock rows
-// (work_share.hpp), each against every column j > i: prints values[i] and values[j] on out with
-// kPairFormat where the ratios are equal. Every thread of the enclosing parallel region must
-// call it: its loop deals the share's blocks out statically, so a thread's lines come in row,
-// then column order. A thread stops scanning once out has an error; returns false if it did.
-template <typename Ratio>
+// (work_share.hpp), each against every column j > i, on Path's kernels: prints values[i] and
+// values[j] on out with kPairFormat where the ratios are equal, and adds each printed line to
+// tally. Every thread of the enclosing parallel region must call it: its loop deals the share's
+// blocks out statically, so a thread's lines come in row, then column order. A thread stops
+// scanning once out has an error; returns false if it did.
+template <KernelPath Path, typename Ratio>
 bool pair_phase(std::int64_t length, const std::int32_t* values, const Ratio* numerators,
-                const Ratio* denominators, KernelPath path, int share, int shares,
-                std::FILE* out) noexcept;
+                const Ratio* denominators, int share, int shares, std::FILE* out,
+                PairTally& tally) noexcept {
+  const std::int64_t own = share_length(length, kRowBlock, share, shares);
+  const std::int64_t own_blocks = (own + kRowBlock - 1) / kRowBlock;
+  const int threads = omp_get_num_threads();
+  const auto print = [&](std::int64_t i, std::int64_t j) {
+    if (std::fprintf(out, kPairFormat, values[i], values[j]) < 0) return false;
+    ++tally.pairs;
+    tally.checksum += pair_mix(values[i], values[j]);
+    return true;
+  };
+  // A failed write (this thread's, or another's, seen in the stream's error flag at each block)
+  // ends the scan: the run has failed, and what is left would only be lost.
+  bool stopped = false;
+  std::int64_t group[kGroupBlocks];
+  int grouped = 0;
+
+  // Blocks dealt out cyclically, so every thread gets long and short rows.
+#pragma omp for schedule(static, kRowBlock)
+  for (std::int64_t m = 0; m < own; ++m) {
+    if (stopped) continue;
+    const std::int64_t i = share_item(m, kRowBlock, share, shares);
+    if (m % kRowBlock == 0 && std::ferror(out) != 0) {
+      stopped = true;
+      continue;
+    }
+    if constexpr (Path == KernelPath::literal) {
+      scan_row_literal(i, length, numerators, denominators,
+                       [&](std::int64_t row, std::int64_t col) {
+                         if (!print(row, col)) stopped = true;
+                       });
+    } else {
+      // The static schedule hands a thread its blocks whole and in increasing order (blocks t,
+      // t + T, ... of its share), so each block's first row stands for the block, and a group
+      // of kGroupBlocks of them (or what is left at the thread's last block) is scanned at once.
+      if (m % kRowBlock != 0) continue;
+      group[grouped++] = i;
+      const bool last_block = m / kRowBlock + threads >= own_blocks;
+      if (grouped < kGroupBlocks && !last_block) continue;
+      stopped = !scan_blocks<Path>(group, grouped, length, numerators, denominators, print);
+      grouped = 0;
+    }
+  }
+  return !stopped;
+}
 
 }  // namespace friendly

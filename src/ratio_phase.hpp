@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "kernels.hpp"
+#include "work_share.hpp"
 
 namespace friendly {
 
@@ -47,29 +48,102 @@ constexpr void store_ratio(std::int32_t n, std::int64_t sum, Ratio& numerator,
   denominator /= g;
 }
 
+// Largest r with r * r <= n, for n >= 0.
+std::int32_t integer_sqrt(std::int32_t n) noexcept;
+
+// Candidate tests that the literal trial division of n makes, from the limit it ended with:
+// candidates 2 to limit - 1, and limit itself when it is the square root of n.
+constexpr std::int64_t tests_below_limit(std::int32_t n, std::int32_t limit) noexcept {
+  if (n <= 2) return 0;
+  return std::int64_t{limit} - 2 + (std::int64_t{limit} * limit == n ? 1 : 0);
+}
+
 // Divisor sum of n by trial division, written literally: n + 1, plus f + n / f for every
 // candidate f = 2, 3, ... below the shrinking limit n / (last divisor found) that divides n,
 // a square root counted once. For n <= 2 no candidate is tried. Exact for every 32-bit n.
-std::int64_t divisor_sum_literal(std::int32_t n) noexcept;
+// tests receives the number of candidates tested.
+std::int64_t divisor_sum_literal(std::int32_t n, std::int64_t& tests) noexcept;
 
 // Divisor sum of n with the same definition and the same set of candidate tests as
-// divisor_sum_literal, on the given (available) path: each test up to the square root by a
-// division, each above it by stepping the previous remainder. Equal to divisor_sum_literal.
-std::int64_t divisor_sum(std::int32_t n, KernelPath path) noexcept;
+// divisor_sum_literal, on Path's kernels: each test up to the square root by a division, each
+// above it by stepping the previous remainder. Path must be available; tests as
+// divisor_sum_literal's.
+template <KernelPath Path>
+std::int64_t divisor_sum_by_kernels(std::int32_t n, std::int64_t& tests) noexcept {
+  std::int64_t sum = std::int64_t{n} + 1;
+  tests = 0;
+  if (n <= 2) return sum;
+  const std::int32_t root = integer_sqrt(n);
+  std::int32_t limit = n;
+  std::int32_t factor = 2;
+  // The literal loop, skipping from one divisor to the next: each kernel call tests every
+  // candidate of its stretch and returns the first divisor, where the limit shrinks exactly as
+  // in the literal loop. Candidates above the root can be stepped (see kernels.hpp).
+  while (factor < limit) {
+    const bool below_root = factor <= root;
+    const std::int32_t end = below_root && root + 1 < limit ? root + 1 : limit;
+    factor = below_root ? next_divisor_dividing<Path>(n, factor, end)
+                        : next_divisor_stepping<Path>(n, factor, end);
+    if (factor == end) continue;
+    limit = n / factor;
+    sum += std::int64_t{factor} + limit;
+    if (limit == factor) sum -= factor;
+    ++factor;
+  }
+  tests = tests_below_limit(n, limit);
+  return sum;
+}
 
-// divisor_sum on the fastest path this processor runs.
-std::int64_t divisor_sum(std::int32_t n) noexcept;
+// The divisor sum of n on Path: the literal loop itself on the literal path, the kernels on the
+// others.
+template <KernelPath Path>
+std::int64_t divisor_sum(std::int32_t n, std::int64_t& tests) noexcept {
+  if constexpr (Path == KernelPath::literal) {
+    return divisor_sum_literal(n, tests);
+  } else {
+    return divisor_sum_by_kernels<Path>(n, tests);
+  }
+}
+
+// divisor_sum without the count of tests.
+template <KernelPath Path>
+std::int64_t divisor_sum(std::int32_t n) noexcept {
+  std::int64_t tests = 0;
+  return divisor_sum<Path>(n, tests);
+}
+
+// The literal loop's divisor sum of n, and on the given path.
+std::int64_t divisor_sum_literal(std::int32_t n) noexcept;
+std::int64_t divisor_sum(std::int32_t n, KernelPath path) noexcept;
 
 // Number of candidates that the trial division of n tests (computed from n's divisors).
 std::int64_t candidate_tests(std::int32_t n) noexcept;
 
 // The ratio phase of the numbers low + k, for every k of share `share` of `shares` in chunks of
 // kRatioChunk (work_share.hpp): stores n at values[k] and its reduced ratio at numerators[k]
-// and denominators[k]. Every thread of the enclosing parallel region must call it: its loop
-// hands the share's chunks out dynamically and ends with the loop's barrier. Ratio is int32_t
-// or int64_t as needs_wide_ratios (friendly.hpp) decides.
-template <typename Ratio>
-void ratio_phase(std::int32_t low, std::int64_t length, std::int32_t* values, Ratio* numerators,
-                 Ratio* denominators, KernelPath path, int share, int shares) noexcept;
+// and denominators[k], on Path's kernels. Every thread of the enclosing parallel region must
+// call it: its loop hands the share's chunks out dynamically and ends with the loop's barrier.
+// Ratio is int32_t or int64_t as needs_wide_ratios (friendly.hpp) decides. Returns the candidate
+// tests of the literal loop over the numbers that this thread stored.
+template <KernelPath Path, typename Ratio>
+std::int64_t ratio_phase(std::int32_t low, std::int64_t length, std::int32_t* values,
+                         Ratio* numerators, Ratio* denominators, int share, int shares) noexcept {
+  // Per-number cost is uneven, so chunks are handed out on demand. A share's chunks of
+  // kRatioChunk local numbers are whole chunks of the range, so the chunks stay consecutive
+  // numbers. The loop's implicit barrier keeps every ratio stored before any thread goes on.
+  const std::int64_t own = share_length(length, kRatioChunk, share, shares);
+  std::int64_t tests = 0;
+#pragma omp for schedule(dynamic, kRatioChunk)
+  for (std::int64_t m = 0; m < own; ++m) {
+    const std::int64_t k = share_item(m, kRatioChunk, share, shares);
+    const auto n = static_cast<std::int32_t>(low + k);
+    values[k] = n;
+    std::int64_t number_tests = 0;
+    const std::int64_t sum = divisor_sum<Path>(n, number_tests);
+    tests += number_tests;
+    store_ratio(n, sum, numerators[k], denominators[k]);
+  }
+  return tests;
+}
 
 }  // namespace friendly

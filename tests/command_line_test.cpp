@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "command_line.hpp"
+#include "kernels.hpp"
 #include "limits.hpp"
 
 namespace {
@@ -66,9 +68,16 @@ bool printable_ascii(const std::string& text) {
 }
 
 Command read(std::vector<const char*> args, std::int32_t& low, std::int32_t& high,
-             std::string& error) {
+             std::string& error, friendly::SearchOptions& options) {
   args.insert(args.begin(), "friendlyNumbers");
-  return friendly::read_command_line(static_cast<int>(args.size()), args.data(), low, high, error);
+  return friendly::read_command_line(static_cast<int>(args.size()), args.data(), low, high, options,
+                                     error);
+}
+
+Command read(std::vector<const char*> args, std::int32_t& low, std::int32_t& high,
+             std::string& error) {
+  friendly::SearchOptions options;
+  return read(std::move(args), low, high, error, options);
 }
 
 TEST(CommandLine, ReadsBoundsAndIgnoresFurtherArguments) {
@@ -125,6 +134,52 @@ TEST(CommandLine, RefusalsNameTheProblem) {
             std::string::npos)
       << error;
   EXPECT_LT(error.size(), 200u);
+}
+
+TEST(CommandLine, SearchOptionsComeBeforeTheBoundsInAnyOrder) {
+  std::int32_t low = 0;
+  std::int32_t high = 0;
+  std::string error;
+  friendly::SearchOptions options;
+  EXPECT_EQ(read({"--validate", "--report=json", "-5", "7"}, low, high, error, options),
+            Command::search);
+  EXPECT_EQ(low, -5);
+  EXPECT_EQ(high, 7);
+  EXPECT_TRUE(options.validate);
+  EXPECT_EQ(options.report, friendly::ReportFormat::json);
+  friendly::SearchOptions text;
+  EXPECT_EQ(read({"--report", "1", "2", "--validate"}, low, high, error, text), Command::search);
+  EXPECT_EQ(text.report, friendly::ReportFormat::text);
+  EXPECT_FALSE(text.validate);  // after the bounds, an argument is ignored
+  // A misspelt option, and an option without bounds, are refused.
+  EXPECT_EQ(read({"--report=xml", "1", "2"}, low, high, error), Command::refused);
+  EXPECT_NE(error.find("unknown option '--report=xml'"), std::string::npos) << error;
+  EXPECT_EQ(read({"--validate", "1"}, low, high, error), Command::refused);
+  EXPECT_NE(error.find("missing HIGH"), std::string::npos) << error;
+}
+
+TEST(PathChoice, NamesEveryPathAndRefusesWhatThisProcessorCannotRun) {
+  friendly::KernelPath path = friendly::KernelPath::avx512;
+  std::string error;
+  EXPECT_TRUE(friendly::read_path_choice(nullptr, path, error));
+  EXPECT_EQ(path, friendly::fastest_path());
+  EXPECT_TRUE(friendly::read_path_choice("literal", path, error));
+  EXPECT_EQ(path, friendly::KernelPath::literal);
+  EXPECT_TRUE(friendly::read_path_choice("", path, error));
+  EXPECT_EQ(path, friendly::fastest_path());
+  for (const friendly::KernelPath named : friendly::kAllPaths) {
+    const char* name = friendly::path_name(named);
+    const bool chosen = friendly::read_path_choice(name, path, error);
+    EXPECT_EQ(chosen, friendly::path_available(named)) << name;
+    if (chosen)
+      EXPECT_EQ(path, named) << name;
+    else
+      EXPECT_NE(error.find("cannot run"), std::string::npos) << error;
+  }
+  EXPECT_FALSE(friendly::read_path_choice("AVX2\n", path, error));
+  EXPECT_EQ(error, std::string("FRIENDLY_KERNELS 'AVX2\\x0a' names no kernel path; this "
+                               "processor offers ") +
+                       friendly::available_path_names());
 }
 
 // A stream's sink whose first write fails and whose later writes succeed.

@@ -1,19 +1,37 @@
-// The kernel paths that the tests run: each path test once per path, named after it.
+// The kernel paths that the tests run: each path test once per path, named after it, and the
+// kernels called on a path chosen at run time.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <ostream>
 #include <string>
 
 #include "kernels.hpp"
+#include "pair_phase.hpp"
+
+namespace friendly {
+
+// A path in a test's parameters and messages: its name.
+inline void PrintTo(KernelPath path, std::ostream* out) {
+  *out << path_name(path);
+}
+
+}  // namespace friendly
 
 namespace friendly_test {
 
 using friendly::kAllPaths;
+using friendly::KernelPath;
+
+// The paths whose kernels stand in for the literal loops, which are the reference of their tests.
+inline constexpr KernelPath kFastPaths[] = {KernelPath::portable, KernelPath::avx2,
+                                            KernelPath::avx512};
 
 // A test suite run on each path of kAllPaths (GetParam()), skipped on a path this processor
 // lacks.
-class PathTest : public ::testing::TestWithParam<friendly::KernelPath> {
+class PathTest : public ::testing::TestWithParam<KernelPath> {
  protected:
   void SetUp() override {
     if (!friendly::path_available(GetParam()))
@@ -22,10 +40,52 @@ class PathTest : public ::testing::TestWithParam<friendly::KernelPath> {
 };
 
 // The path's name, the last part of each test's name.
-inline std::string path_test_name(const ::testing::TestParamInfo<friendly::KernelPath>& info) {
+inline std::string path_test_name(const ::testing::TestParamInfo<KernelPath>& info) {
   return friendly::path_name(info.param);
 }
 
 using friendly::path_name;
+
+// The kernels on a path given at run time.
+inline std::int32_t next_divisor(KernelPath path, bool stepping, std::int32_t n, std::int32_t from,
+                                 std::int32_t to) {
+  return friendly::on_path(path, [&]<KernelPath Path>() {
+    return stepping ? friendly::next_divisor_stepping<Path>(n, from, to)
+                    : friendly::next_divisor_dividing<Path>(n, from, to);
+  });
+}
+
+template <typename Ratio>
+std::uint32_t matching_rows(KernelPath path, const Ratio* numerators, const Ratio* denominators,
+                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                            std::int64_t to) {
+  return friendly::on_path(path, [&]<KernelPath Path>() {
+    return friendly::matching_rows<Path>(numerators, denominators, first_row, rows, from, to);
+  });
+}
+
+template <typename Ratio>
+std::int64_t find_equal(KernelPath path, Ratio x, const Ratio* values, std::int64_t from,
+                        std::int64_t to) {
+  return friendly::on_path(
+      path, [&]<KernelPath Path>() { return friendly::find_equal<Path>(x, values, from, to); });
+}
+
+// scan_blocks and scan_block on a path given at run time (the literal path through its plain
+// kernels).
+template <typename Ratio, typename Report>
+bool scan_blocks(KernelPath path, const std::int64_t* first_rows, int blocks, std::int64_t length,
+                 const Ratio* numerators, const Ratio* denominators, Report&& report) {
+  return friendly::on_path(path, [&]<KernelPath Path>() {
+    return friendly::scan_blocks<Path>(first_rows, blocks, length, numerators, denominators,
+                                       report);
+  });
+}
+
+template <typename Ratio, typename Report>
+bool scan_block(KernelPath path, std::int64_t first_row, std::int64_t length,
+                const Ratio* numerators, const Ratio* denominators, Report&& report) {
+  return scan_blocks(path, &first_row, 1, length, numerators, denominators, report);
+}
 
 }  // namespace friendly_test

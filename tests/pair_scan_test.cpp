@@ -136,11 +136,11 @@ Pairs block_pairs(KernelPath path, const std::vector<Ratio>& numerators,
   Pairs found;
   for (std::int64_t first = 0; first < length; first += friendly::kRowBlock) {
     const bool finished =
-        friendly::scan_block(path, first, length, numerators.data(), denominators.data(),
-                             [&](std::int64_t row, std::int64_t col) {
-                               found.emplace_back(row, col);
-                               return true;
-                             });
+        friendly_test::scan_block(path, first, length, numerators.data(), denominators.data(),
+                                  [&](std::int64_t row, std::int64_t col) {
+                                    found.emplace_back(row, col);
+                                    return true;
+                                  });
     EXPECT_TRUE(finished);
   }
   return found;
@@ -181,8 +181,8 @@ TEST_P(BlockScan, StopsWhenTheReportAsksTo) {
   const std::vector<std::int32_t> denominators(200, 2);
   int calls = 0;
   const bool finished =
-      friendly::scan_block(GetParam(), 0, 200, numerators.data(), denominators.data(),
-                           [&](std::int64_t, std::int64_t) { return ++calls < 2; });
+      friendly_test::scan_block(GetParam(), 0, 200, numerators.data(), denominators.data(),
+                                [&](std::int64_t, std::int64_t) { return ++calls < 2; });
   EXPECT_FALSE(finished);
   EXPECT_EQ(calls, 2);
 }
@@ -217,11 +217,12 @@ TEST_P(BlockScan, GroupsOfBlocksReportTheirRowsPairsAcrossTiles) {
   }
   ASSERT_GE(expected.size(), 15u);
   Pairs found;
-  EXPECT_TRUE(friendly::scan_blocks(GetParam(), first_rows, 4, kLength, numerators.data(),
-                                    denominators.data(), [&](std::int64_t row, std::int64_t col) {
-                                      found.emplace_back(row, col);
-                                      return true;
-                                    }));
+  EXPECT_TRUE(friendly_test::scan_blocks(GetParam(), first_rows, 4, kLength, numerators.data(),
+                                         denominators.data(),
+                                         [&](std::int64_t row, std::int64_t col) {
+                                           found.emplace_back(row, col);
+                                           return true;
+                                         }));
   EXPECT_EQ(found, expected);
 }
 
@@ -256,15 +257,15 @@ void expect_windows_match(KernelPath path, std::uint32_t seed) {
     const std::int64_t b = position(random) + 1;
     const std::int64_t from = std::min(a, b);
     const std::int64_t to = std::max(a, b);
-    ASSERT_EQ(friendly::matching_rows(path, numerators.data(), denominators.data(), first_row, rows,
-                                      from, to),
+    ASSERT_EQ(friendly_test::matching_rows(path, numerators.data(), denominators.data(), first_row,
+                                           rows, from, to),
               reference_rows(numerators, denominators, first_row, rows, from, to))
         << "rows " << first_row << "+" << rows << ", columns " << from << ".." << to << ", "
         << sizeof(Ratio) << "-byte, " << path_name(path);
 
     const Ratio x = numerators[static_cast<std::size_t>(position(random))];
     const auto first = std::find(numerators.begin() + from, numerators.begin() + to, x);
-    ASSERT_EQ(friendly::find_equal(path, x, numerators.data(), from, to),
+    ASSERT_EQ(friendly_test::find_equal(path, x, numerators.data(), from, to),
               first - numerators.begin())
         << "find " << x << " in " << from << ".." << to << ", " << path_name(path);
   }

@@ -136,7 +136,9 @@ TEST(Program, HelpAndVersion) {
   for (const char* args : {"-h", "--help"}) {
     const ProgramRun help = run_program(args);
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("usage: friendlyNumbers LOW HIGH"), std::string::npos);
+    EXPECT_NE(help.out.find("usage: friendlyNumbers [--report[=json]] [--validate] LOW HIGH"),
+              std::string::npos);
+    EXPECT_NE(help.out.find("FRIENDLY_KERNELS"), std::string::npos);
     EXPECT_NE(help.out.find("--version"), std::string::npos);
     EXPECT_EQ(help.err, "");
   }

@@ -23,6 +23,11 @@ using friendly::gcd;
 using friendly::KernelPath;
 using friendly::store_ratio;
 
+// The divisor sum on the fastest path, as the search computes it.
+std::int64_t divisor_sum(std::int32_t n) {
+  return friendly::divisor_sum(n, friendly::fastest_path());
+}
+
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 
@@ -230,7 +235,7 @@ std::int32_t prime_at_most(std::int32_t n) {
 TEST(KernelPaths, AvailableExactlyWhereTheCompilerDetectsTheirInstructions) {
   // The compiler's own detection (an int from g++, a bool from clang) for each path.
   const bool has[] = {
-      true, static_cast<bool>(__builtin_cpu_supports("avx2")),
+      true, true, static_cast<bool>(__builtin_cpu_supports("avx2")),
       static_cast<bool>(__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
                         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))};
   static_assert(std::size(has) == std::size(kAllPaths));
@@ -251,7 +256,7 @@ std::int64_t literal_sum(std::int32_t n) {
 }
 
 class FastDivisorSum : public friendly_test::PathTest {};
-INSTANTIATE_TEST_SUITE_P(Paths, FastDivisorSum, testing::ValuesIn(kAllPaths),
+INSTANTIATE_TEST_SUITE_P(Paths, FastDivisorSum, testing::ValuesIn(friendly_test::kFastPaths),
                          friendly_test::path_test_name);
 
 TEST_P(FastDivisorSum, EqualsTheLiteralLoopForEveryNumberUpToOneHundredThousand) {
@@ -309,12 +314,7 @@ TEST_P(FastDivisorSum, NumbersUpToTwoSkipTheTrialDivision) {
     EXPECT_EQ(divisor_sum(n, GetParam()), std::int64_t{n} + 1) << n;
 }
 
-// next_divisor_* of either kind on the path.
-std::int32_t next_divisor(KernelPath path, bool stepping, std::int32_t n, std::int32_t from,
-                          std::int32_t to) {
-  return stepping ? friendly::next_divisor_stepping(path, n, from, to)
-                  : friendly::next_divisor_dividing(path, n, from, to);
-}
+using friendly_test::next_divisor;
 
 // The first divisor of n in [from, to), or to.
 std::int32_t first_divisor(std::int32_t n, std::int32_t from, std::int32_t to) {

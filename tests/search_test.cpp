@@ -87,15 +87,20 @@ void expect_shares_cover(std::int32_t low, std::int32_t high, int shares) {
   MemoryStream out;
   for (int share = 0; share < shares; ++share) {
 #pragma omp parallel num_threads(2)
-    friendly::ratio_phase(low, length, values.data(), numerators.data(), denominators.data(), path,
-                          share, shares);
+    friendly::on_path(path, [&]<KernelPath Path>() {
+      return friendly::ratio_phase<Path>(low, length, values.data(), numerators.data(),
+                                         denominators.data(), share, shares);
+    });
   }
   for (std::int64_t k = 0; k < length; ++k)
     ASSERT_EQ(values[static_cast<std::size_t>(k)], low + k) << shares << " shares";
   for (int share = 0; share < shares; ++share) {
 #pragma omp parallel num_threads(3)
-    static_cast<void>(friendly::pair_phase(length, values.data(), numerators.data(),
-                                           denominators.data(), path, share, shares, out.get()));
+    friendly::on_path(path, [&]<KernelPath Path>() {
+      friendly::PairTally tally;
+      return friendly::pair_phase<Path>(length, values.data(), numerators.data(),
+                                        denominators.data(), share, shares, out.get(), tally);
+    });
   }
   EXPECT_EQ(sorted(out.lines()), sorted(reference_lines(std::max(low, 1), high)))
       << low << ".." << high << ", " << shares << " shares";

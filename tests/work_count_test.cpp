@@ -37,8 +37,9 @@ void expect_every_candidate_tested(KernelPath path, std::int32_t low, std::int32
 }
 
 using WorkCount = friendly_test::PathTest;
+using FastWorkCount = friendly_test::PathTest;
 
-TEST_P(WorkCount, EveryCandidateOfTheLiteralLoopIsTested) {
+TEST_P(FastWorkCount, EveryCandidateOfTheLiteralLoopIsTested) {
   expect_every_candidate_tested(GetParam(), -5, 20'000);
   expect_every_candidate_tested(GetParam(), (1 << 24) - 48, (1 << 24) + 48);
   expect_every_candidate_tested(GetParam(), kMax - 3, kMax);
@@ -80,6 +81,8 @@ TEST_P(WorkCount, SearchTestsEveryCandidateAndComparesEveryPairOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, WorkCount, testing::ValuesIn(friendly::kAllPaths),
+                         friendly_test::path_test_name);
+INSTANTIATE_TEST_SUITE_P(Paths, FastWorkCount, testing::ValuesIn(friendly_test::kFastPaths),
                          friendly_test::path_test_name);
 
 // Writes of a stream that accepts `limit` bytes, then fails.

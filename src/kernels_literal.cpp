@@ -1,0 +1,85 @@
+// Literal kernels: one division per candidate and one full comparison per pair, as the literal
+// loops make them. The search on this path runs the literal loops themselves (ratio_phase.hpp,
+// pair_phase.hpp); these kernels are the plain reference that the other paths' tests share.
+#include <cstdint>
+
+#include "kernels.hpp"
+
+namespace friendly {
+
+namespace {
+
+// The first divisor of n in [from, to), or to: n % f for every candidate.
+std::int32_t first_divisor(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+  std::int32_t f = from;
+  while (f < to && n % f != 0)
+    ++f;
+  if constexpr (kCountWork) count_work(std::int64_t{f} - from + (f < to ? 1 : 0), 0, 0);
+  return f;
+}
+
+template <typename Ratio>
+std::uint32_t matching_rows_literal(const Ratio* numerators, const Ratio* denominators,
+                                    std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                                    std::int64_t to) noexcept {
+  std::uint32_t found = 0;
+  std::int64_t compared = 0;
+  for (std::int64_t r = 0; r < rows; ++r) {
+    const std::int64_t i = first_row + r;
+    for (std::int64_t j = from > i + 1 ? from : i + 1; j < to; ++j) {
+      if constexpr (kCountWork) ++compared;
+      if (numerators[i] == numerators[j] && denominators[i] == denominators[j]) found |= 1U << r;
+    }
+  }
+  if constexpr (kCountWork) count_work(0, 0, compared);
+  return found;
+}
+
+template <typename Ratio>
+std::int64_t find_equal_literal(Ratio x, const Ratio* values, std::int64_t from,
+                                std::int64_t to) noexcept {
+  std::int64_t j = from;
+  while (j < to && values[j] != x)
+    ++j;
+  return j;
+}
+
+}  // namespace
+
+// The literal path's kernels.
+template <>
+std::int32_t next_divisor_dividing<KernelPath::literal>(std::int32_t n, std::int32_t from,
+                                                        std::int32_t to) noexcept {
+  return first_divisor(n, from, to);
+}
+template <>
+std::int32_t next_divisor_stepping<KernelPath::literal>(std::int32_t n, std::int32_t from,
+                                                        std::int32_t to) noexcept {
+  return first_divisor(n, from, to);
+}
+template <>
+std::uint32_t matching_rows<KernelPath::literal>(const std::int32_t* numerators,
+                                                 const std::int32_t* denominators,
+                                                 std::int64_t first_row, std::int64_t rows,
+                                                 std::int64_t from, std::int64_t to) noexcept {
+  return matching_rows_literal(numerators, denominators, first_row, rows, from, to);
+}
+template <>
+std::uint32_t matching_rows<KernelPath::literal>(const std::int64_t* numerators,
+                                                 const std::int64_t* denominators,
+                                                 std::int64_t first_row, std::int64_t rows,
+                                                 std::int64_t from, std::int64_t to) noexcept {
+  return matching_rows_literal(numerators, denominators, first_row, rows, from, to);
+}
+template <>
+std::int64_t find_equal<KernelPath::literal>(std::int32_t x, const std::int32_t* values,
+                                             std::int64_t from, std::int64_t to) noexcept {
+  return find_equal_literal(x, values, from, to);
+}
+template <>
+std::int64_t find_equal<KernelPath::literal>(std::int64_t x, const std::int64_t* values,
+                                             std::int64_t from, std::int64_t to) noexcept {
+  return find_equal_literal(x, values, from, to);
+}
+
+}  // namespace friendly

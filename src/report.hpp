@@ -1,0 +1,46 @@
+// The report after a run: what ran (program, build, runtime, processor, path, team), on what
+// range, how fast, and the answer to compare across machines; as text or as one line of JSON.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "command_line.hpp"
+#include "friendly.hpp"
+#include "kernels.hpp"
+
+namespace friendly {
+
+// Whether the answer was validated (--validate), and how it came out.
+enum class Validation { not_asked, passed, failed };
+
+// Everything a report says about one run.
+struct RunReport {
+  const char* program = kProgramName;
+  const char* version = "";
+  KernelPath path = KernelPath::literal;
+  int ranks = 0;  // MPI ranks; 0 for the program without MPI, which reports none
+  std::int32_t low = 0;
+  std::int32_t high = 0;
+  double seconds = 0;   // the time line's
+  SearchReport search;  // the search's own counts and phase times
+  Validation validation = Validation::not_asked;
+};
+
+// A checksum as the report writes it: 16 hexadecimal digits.
+std::string checksum_text(std::uint64_t checksum);
+
+// The compiler that built this code: its name and version.
+std::string compiler_name();
+
+// The OpenMP runtime library that this process runs with, and the OpenMP version it was built for.
+std::string openmp_runtime();
+
+// The processor's model name as it reports itself, or "unknown".
+std::string processor_name();
+
+// The report of run in the given format (not ReportFormat::none), ending in a newline: "key:
+// value" lines under a heading, or one JSON object on one line, with the same keys.
+std::string format_report(const RunReport& run, ReportFormat format);
+
+}  // namespace friendly

@@ -1,0 +1,106 @@
+#include "validate.hpp"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <numeric>
+#include <tuple>
+#include <vector>
+
+#include "friendly.hpp"
+
+namespace friendly {
+
+namespace {
+
+// Numbers per segment of the sieve: its sums stay in the second-level cache.
+constexpr std::int64_t kSegment = std::int64_t{1} << 15;
+
+// One number's reduced ratio; numerator first, so that equal ratios sort together, in
+// increasing n.
+struct Entry {
+  std::uint64_t numerator;
+  std::uint32_t denominator;
+  std::int32_t n;
+};
+
+bool operator<(const Entry& a, const Entry& b) noexcept {
+  return std::tie(a.numerator, a.denominator, a.n) < std::tie(b.numerator, b.denominator, b.n);
+}
+
+bool same_ratio(const Entry& a, const Entry& b) noexcept {
+  return a.numerator == b.numerator && a.denominator == b.denominator;
+}
+
+// First number of the range that can pair, and how many there are from it to high.
+std::int64_t first_positive(std::int32_t low) noexcept {
+  return std::max<std::int64_t>(low, 1);
+}
+std::int64_t positive_count(std::int32_t low, std::int32_t high) noexcept {
+  return std::max<std::int64_t>(std::int64_t{high} - first_positive(low) + 1, 0);
+}
+
+// The divisor sums of first .. first + count - 1 (first >= 1) into sums: every divisor pair
+// d <= n / d of each number, d found by stepping through d's multiples.
+void sieve_segment(std::int64_t first, std::int64_t count, std::int64_t* sums) noexcept {
+  const std::int64_t last = first + count - 1;
+  std::fill(sums, sums + count, 0);
+  for (std::int64_t d = 1; d * d <= last; ++d) {
+    // The first multiple m >= max(first, d * d); its co-divisor q = m / d >= d.
+    const std::int64_t start = std::max(d * d, (first + d - 1) / d * d);
+    std::int64_t q = start / d;
+    for (std::int64_t m = start; m <= last; m += d, ++q)
+      sums[m - first] += q == d ? d : d + q;
+  }
+}
+
+}  // namespace
+
+std::int64_t validation_bytes(std::int32_t low, std::int32_t high) noexcept {
+  return positive_count(low, high) * static_cast<std::int64_t>(sizeof(Entry)) +
+         kSegment * static_cast<std::int64_t>(sizeof(std::int64_t));
+}
+
+bool validate_range(std::int32_t low, std::int32_t high, Answer& answer) noexcept {
+  const std::int64_t first = first_positive(low);
+  const std::int64_t count = positive_count(low, high);
+  std::unique_ptr<Entry[]> entries = allocate_array<Entry>(count);
+  std::unique_ptr<std::int64_t[]> sums = allocate_array<std::int64_t>(kSegment);
+  if (!entries || !sums) return false;
+
+  // Every ratio, segment by segment.
+  Entry* entry = entries.get();
+  for (std::int64_t from = 0; from < count; from += kSegment) {
+    const std::int64_t size = std::min(kSegment, count - from);
+    const std::int64_t* sum_of = sums.get();
+    sieve_segment(first + from, size, sums.get());
+    for (std::int64_t n = first + from; n < first + from + size; ++n, ++sum_of, ++entry) {
+      const std::int64_t sum = n == 1 ? 2 : *sum_of;
+      const std::int64_t g = std::gcd(sum, n);
+      *entry = {static_cast<std::uint64_t>(sum / g), static_cast<std::uint32_t>(n / g),
+                static_cast<std::int32_t>(n)};
+    }
+  }
+
+  // Equal ratios side by side, each run in increasing n: every two of a run are a pair.
+  Entry* const begin = entries.get();
+  Entry* const end = begin + count;
+  std::sort(begin, end);
+  Answer found;
+  for (const Entry* run = begin; run != end;) {
+    const Entry* run_end = run + 1;
+    while (run_end != end && same_ratio(*run_end, *run))
+      ++run_end;
+    for (const Entry* a = run; a != run_end; ++a) {
+      for (const Entry* b = a + 1; b != run_end; ++b) {
+        ++found.pairs;
+        found.checksum += pair_mix(a->n, b->n);
+      }
+    }
+    run = run_end;
+  }
+  answer = found;
+  return true;
+}
+
+}  // namespace friendly

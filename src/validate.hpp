@@ -1,0 +1,26 @@
+// The independent check of a search's answer: the same pairs found by another method, outside
+// the timed search. Divisor sums come from a segmented sieve and equal ratios from sorting, which
+// the search itself never does.
+#pragma once
+
+#include <cstdint>
+
+namespace friendly {
+
+// The answer of a search as a user compares it: how many pairs, and their checksum (the sum of
+// pair_mix over the pairs, modulo 2^64, in any order).
+struct Answer {
+  std::int64_t pairs = 0;
+  std::uint64_t checksum = 0;
+};
+
+// Bytes that validate_range allocates for low..high.
+std::int64_t validation_bytes(std::int32_t low, std::int32_t high) noexcept;
+
+// The answer for low..high (high >= low - 1) by the sieve: the divisor sum of every n >= 1 of the
+// range (2 for n = 1, which counts its divisor twice), each ratio reduced by the greatest common
+// divisor, the ratios sorted, and every pair of equal ones counted. Numbers below 1 never pair.
+// False, with nothing in answer, when its memory cannot be allocated. Runs on the calling thread.
+bool validate_range(std::int32_t low, std::int32_t high, Answer& answer) noexcept;
+
+}  // namespace friendly
