@@ -111,15 +111,10 @@ int main(int argc, char** argv) {
       complain("out of memory for the validation: " + size);
       return kExitFailure;
     }
-    const bool agrees =
-        expected.pairs == run.search.pairs && expected.checksum == run.search.checksum;
-    run.validation = agrees ? friendly::Validation::passed : friendly::Validation::failed;
-    if (!agrees) {
-      complain("validation failed: the search printed " + std::to_string(run.search.pairs) +
-               " pairs with checksum " + friendly::checksum_text(run.search.checksum) +
-               ", the sieve finds " + std::to_string(expected.pairs) + " with checksum " +
-               friendly::checksum_text(expected.checksum));
-    }
+    const std::string mismatch =
+        friendly::answer_mismatch({run.search.pairs, run.search.checksum}, expected);
+    run.validation = mismatch.empty() ? friendly::Validation::passed : friendly::Validation::failed;
+    if (!mismatch.empty()) complain(mismatch);
   }
   if (options.report != friendly::ReportFormat::none) {
     std::fputs(friendly::format_report(run, options.report).c_str(), stderr);

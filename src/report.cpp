@@ -1,10 +1,11 @@
 #include "report.hpp"
 
+#include "validate.hpp"
+
 #include <cpuid.h>
 #include <dlfcn.h>
 #include <omp.h>
 
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -56,10 +57,6 @@ std::string rate(std::int64_t count, double seconds) {
 }
 
 }  // namespace
-
-std::string checksum_text(std::uint64_t checksum) {
-  return formatted("%016" PRIx64, checksum);
-}
 
 std::string compiler_name() {
 #if defined(__clang__)

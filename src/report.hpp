@@ -27,9 +27,6 @@ struct RunReport {
   Validation validation = Validation::not_asked;
 };
 
-// A checksum as the report writes it: 16 hexadecimal digits.
-std::string checksum_text(std::uint64_t checksum);
-
 // The compiler that built this code: its name and version.
 std::string compiler_name();
 

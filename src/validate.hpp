@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace friendly {
 
@@ -22,5 +23,12 @@ std::int64_t validation_bytes(std::int32_t low, std::int32_t high) noexcept;
 // divisor, the ratios sorted, and every pair of equal ones counted. Numbers below 1 never pair.
 // False, with nothing in answer, when its memory cannot be allocated. Runs on the calling thread.
 bool validate_range(std::int32_t low, std::int32_t high, Answer& answer) noexcept;
+
+// A checksum as the program writes it: 16 hexadecimal digits.
+std::string checksum_text(std::uint64_t checksum);
+
+// The one-line reason why the search's answer and the sieve's differ, naming both counts and
+// checksums; empty when they agree.
+std::string answer_mismatch(const Answer& searched, const Answer& sieved);
 
 }  // namespace friendly

@@ -16,7 +16,8 @@ namespace {
 
 using Pairs = std::vector<std::pair<std::int64_t, std::int64_t>>;
 
-// Ratio arrays with few distinct ratios, equal numerators over different denominators among them.
+// Ratio arrays with few distinct ratios, equal numerators over different denominators among them;
+// the shared numerator's low half has its top bit set.
 template <typename Ratio>
 void planted_ratios(std::int64_t length, std::uint32_t seed, std::vector<Ratio>& numerators,
                     std::vector<Ratio>& denominators) {
@@ -27,7 +28,8 @@ void planted_ratios(std::int64_t length, std::uint32_t seed, std::vector<Ratio>&
   for (std::size_t k = 0; k < numerators.size(); ++k) {
     const int kind = pick(random);
     // Kinds 0 to 2 share one numerator with three denominators; the rest are mostly unique.
-    numerators[k] = kind <= 2 ? Ratio{7} : static_cast<Ratio>(1000 + k * 3 + (kind == 9 ? 0 : 1));
+    numerators[k] =
+        kind <= 2 ? Ratio{0xC007} : static_cast<Ratio>(1000 + k * 3 + (kind == 9 ? 0 : 1));
     denominators[k] = kind <= 2 ? static_cast<Ratio>(kind + 2) : Ratio{1};
     if (kind == 9 && k >= 3) {
       numerators[k] = numerators[k - 3];
@@ -100,7 +102,11 @@ using friendly_test::path_name;
 template <typename Ratio>
 void near_miss_ratios(std::int64_t length, std::uint32_t seed, std::vector<Ratio>& numerators,
                       std::vector<Ratio>& denominators) {
-  std::vector<std::int64_t> values = {7, 7 + 65'536, 7 - 65'536, 7 + (1 << 20), -65'529, 0, 65'536};
+  // Low halves with their top bits set (0x8007, 0xFFFF) as well as small ones, so that a filter
+  // that drops any bit of the low half misses real matches.
+  std::vector<std::int64_t> values = {7,       7 + 65'536, 7 - 65'536, 7 + (1 << 20),   -65'529,
+                                      0,       65'536,     0x8007,     0x8007 + 65'536, 0xFFFF,
+                                      0x1FFFF, -1};
   if (sizeof(Ratio) == 8) values.push_back(7 + (std::int64_t{1} << 32));
   std::mt19937 random(seed);
   std::uniform_int_distribution<std::size_t> pick_value(0, values.size() * 2 - 1);

@@ -160,6 +160,148 @@ TEST(Program, UnwritableOutputFailsWithStatusOne) {
   EXPECT_NE(closed.err.find("cannot write standard output"), std::string::npos) << closed.err;
 }
 
+// The value of key in a report: the text after "key: " on its line, or after "key": in JSON
+// (a string's quotes removed); empty when the key is missing.
+std::string report_value(const std::string& report, const std::string& key) {
+  std::smatch match;
+  if (std::regex_search(report, match, std::regex("\"" + key + "\":(\"[^\"]*\"|[^,}]*)"))) {
+    std::string value = match[1];
+    return value.front() == '"' ? value.substr(1, value.size() - 2) : value;
+  }
+  if (std::regex_search(report, match, std::regex("\n  " + key + ": ([^\n]*)\n"))) return match[1];
+  return "";
+}
+
+// The FRIENDLY_KERNELS setting of every path that this processor runs.
+std::vector<std::string> available_paths() {
+  std::vector<std::string> paths;
+  for (const char* path : {"literal", "portable", "avx2", "avx512"}) {
+    const ProgramRun run = run_program("1 2", std::string("FRIENDLY_KERNELS=") + path);
+    if (run.status == 0) paths.push_back(path);
+  }
+  EXPECT_GE(paths.size(), 2u);
+  return paths;
+}
+
+TEST(Paths, EveryPathPrintsTheReferencePairsWithOneChecksum) {
+  // One thread prints in row, then column order, three threads in any; every path and team has
+  // the same checksum.
+  const std::vector<std::string> expected = reference_lines(1, 30000);
+  std::string checksum;
+  for (const std::string& path : available_paths()) {
+    for (const char* threads : {"1", "3"}) {
+      const std::string env = "FRIENDLY_KERNELS=" + path + " OMP_NUM_THREADS=" + threads;
+      const ProgramRun run = run_program("--report=json 1 30000", env);
+      const std::vector<std::string> lines = split_lines(run.out);
+      ASSERT_EQ(run.status, 0) << env << ": " << run.err;
+      const std::vector<std::string> pairs(lines.begin(), lines.end() - 1);
+      EXPECT_EQ(std::string(threads) == "1" ? pairs : sorted(pairs),
+                std::string(threads) == "1" ? expected : sorted(expected))
+          << env;
+      EXPECT_EQ(report_value(run.err, "path"), path);
+      EXPECT_EQ(report_value(run.err, "threads"), threads);
+      EXPECT_EQ(report_value(run.err, "pairs"), std::to_string(expected.size()));
+      if (checksum.empty()) checksum = report_value(run.err, "checksum");
+      EXPECT_EQ(report_value(run.err, "checksum"), checksum) << env;
+    }
+  }
+  EXPECT_TRUE(std::regex_match(checksum, std::regex("[0-9a-f]{16}"))) << checksum;
+}
+
+TEST(Paths, FastPathsFindEveryPairUpToOneHundredThousand) {
+  // Pairs such as 28880 and 72200 share numerators whose low halves have their top bits set,
+  // which a fault in a vector filter's masks would lose.
+  const std::vector<std::string> expected = reference_lines(1, 100000);
+  for (const std::string& path : available_paths()) {
+    if (path == "literal") continue;  // the reference loops themselves, far slower
+    EXPECT_EQ(sorted(pair_lines(run_program("1 100000", "FRIENDLY_KERNELS=" + path))),
+              sorted(expected))
+        << path;
+  }
+}
+
+TEST(Paths, AnUnknownOrUnrunnablePathIsRefusedBeforeAnyWork) {
+  for (const char* value : {"avx1024", "AVX2", "gpu ", "avx512"}) {
+    const ProgramRun run = run_program("1 30", std::string("FRIENDLY_KERNELS='") + value + "'");
+    if (std::string(value) == "avx512" && run.status == 0) continue;  // this processor has it
+    EXPECT_EQ(run.status, 2) << value;
+    EXPECT_EQ(run.out, "") << value;
+    EXPECT_TRUE(std::regex_match(
+        run.err,
+        std::regex("friendlyNumbers: FRIENDLY_KERNELS '[^']*' (names no kernel path|is a "
+                   "path this processor cannot run)[^\n]* offers literal, portable[^\n]*\n")))
+        << run.err;
+  }
+}
+
+TEST(Report, BothFormatsGoToStandardErrorWithTheSameKeys) {
+  const char* keys[] = {"version",
+                        "compiler",
+                        "openmp",
+                        "processor",
+                        "path",
+                        "threads",
+                        "low",
+                        "high",
+                        "pairs",
+                        "checksum",
+                        "seconds",
+                        "ratio_seconds",
+                        "pair_seconds",
+                        "candidate_tests",
+                        "comparisons",
+                        "tests_per_second",
+                        "comparisons_per_second",
+                        "validated"};
+  const ProgramRun text = run_program("--report 1 200", "OMP_NUM_THREADS=2");
+  const ProgramRun json = run_program("--report=json 1 200", "OMP_NUM_THREADS=2");
+  for (const ProgramRun* run : {&text, &json}) {
+    ASSERT_EQ(run->status, 0) << run->err;
+    // Standard output as without the option: the five pair lines and the time line.
+    EXPECT_EQ(split_lines(run->out).size(), 6u);
+    EXPECT_EQ(report_value(run->err, "pairs"), "5");
+    EXPECT_EQ(report_value(run->err, "low"), "1");
+    EXPECT_EQ(report_value(run->err, "high"), "200");
+    EXPECT_EQ(report_value(run->err, "threads"), "2");
+    EXPECT_EQ(report_value(run->err, "comparisons"), "19900");
+    EXPECT_EQ(report_value(run->err, "validated"), "null");
+    // The candidate tests of the literal loop over 1..200, counted number by number.
+    std::int64_t tests = 0;
+    for (std::int64_t n = 3; n <= 200; ++n) {
+      std::int64_t largest = 1;
+      for (std::int64_t f = 2; f * f <= n; ++f)
+        if (n % f == 0) largest = f;
+      tests += n / largest - 2 + (n / largest == largest ? 1 : 0);
+    }
+    EXPECT_EQ(report_value(run->err, "candidate_tests"), std::to_string(tests));
+    // The printed time, as the time line has it.
+    EXPECT_NE(run->out.find("Tempo total " + report_value(run->err, "seconds") + " seconds"),
+              std::string::npos);
+    for (const char* key : keys)
+      EXPECT_FALSE(report_value(run->err, key).empty()) << key << " in " << run->err;
+  }
+  EXPECT_EQ(split_lines(json.err).size(), 1u);
+  EXPECT_TRUE(std::regex_match(json.err, std::regex("\\{\"program\":\"friendlyNumbers\",.*\\}\n")))
+      << json.err;
+  EXPECT_EQ(text.err.rfind("friendlyNumbers report\n", 0), 0u) << text.err;
+}
+
+TEST(Validate, TheSieveAgreesOnEveryPathAndSaysSoOnlyInTheReport) {
+  for (const std::string& path : available_paths()) {
+    const std::string range = path == "literal" ? "-40 3000" : "-40 40000";
+    const ProgramRun quiet = run_program("--validate " + range, "FRIENDLY_KERNELS=" + path);
+    EXPECT_EQ(quiet.status, 0) << path << ": " << quiet.err;
+    EXPECT_EQ(quiet.err, "") << path;
+    const ProgramRun reported =
+        run_program("--validate --report=json " + range, "FRIENDLY_KERNELS=" + path);
+    EXPECT_EQ(reported.status, 0) << reported.err;
+    EXPECT_EQ(report_value(reported.err, "validated"), "true") << path;
+    EXPECT_EQ(report_value(reported.err, "pairs"),
+              std::to_string(split_lines(reported.out).size() - 1))
+        << path;
+  }
+}
+
 // True in builds with sanitizers, whose runtimes reserve more address space than the memory
 // limits of these tests allow.
 bool sanitized() {

@@ -14,6 +14,7 @@
 #include "kernel_paths.hpp"
 #include "reference.hpp"
 #include "text_files.hpp"
+#include "validate.hpp"
 
 namespace {
 
@@ -111,6 +112,54 @@ TEST(Search, SharesTogetherStoreEveryNumberAndPrintEveryPairOnce) {
     expect_shares_cover(-45, 5000, shares);
   // Fewer chunks of 16 numbers, and blocks of 8 rows, than shares: some shares have no work.
   expect_shares_cover(1, 30, 5);
+}
+
+}  // namespace
+
+namespace {
+
+// The answer of the reference lines of [max(low, 1), high], from their numbers.
+friendly::Answer reference_answer(std::int32_t low, std::int32_t high) {
+  friendly::Answer answer;
+  for (const std::string& line : reference_lines(std::max(low, 1), high)) {
+    std::int32_t a = 0;
+    std::int32_t b = 0;
+    EXPECT_EQ(std::sscanf(line.c_str(), "%d and %d", &a, &b), 2) << line;
+    ++answer.pairs;
+    answer.checksum += friendly::pair_mix(a, b);
+  }
+  return answer;
+}
+
+TEST(Validation, SieveAndSearchReportTheReferenceAnswerAndWork) {
+  const std::int32_t ranges[][2] = {{-60, 30000}, {1, 1}, {5, 4}, {28, 496}, {9000, 20000}};
+  for (const auto& [low, high] : ranges) {
+    const friendly::Answer expected = reference_answer(low, high);
+    friendly::Answer sieved;
+    ASSERT_TRUE(friendly::validate_range(low, high, sieved));
+    EXPECT_EQ(sieved.pairs, expected.pairs) << low << ".." << high;
+    EXPECT_EQ(sieved.checksum, expected.checksum) << low << ".." << high;
+
+    MemoryStream out;
+    friendly::SearchReport report;
+    omp_set_num_threads(3);
+    ASSERT_TRUE(
+        friendly::search<std::int32_t>(low, high, friendly::fastest_path(), out.get(), &report));
+    EXPECT_EQ(report.pairs, expected.pairs) << low << ".." << high;
+    EXPECT_EQ(report.checksum, expected.checksum) << low << ".." << high;
+    std::int64_t tests = 0;
+    for (std::int64_t n = low; n <= high; ++n)
+      tests += friendly::candidate_tests(static_cast<std::int32_t>(n));
+    EXPECT_EQ(report.candidate_tests, tests) << low << ".." << high;
+    EXPECT_EQ(report.threads, 3);
+  }
+  omp_set_num_threads(omp_get_num_procs());
+  // Swapping two pairs' numbers changes the checksum; a difference is named with both answers.
+  EXPECT_NE(friendly::pair_mix(6, 28), friendly::pair_mix(28, 6));
+  EXPECT_EQ(friendly::answer_mismatch({5, 0xabc}, {5, 0xabc}), "");
+  EXPECT_EQ(friendly::answer_mismatch({5, 0xabc}, {6, 0xabc}),
+            "validation failed: the search printed 5 pairs with checksum 0000000000000abc, the "
+            "sieve finds 6 with checksum 0000000000000abc");
 }
 
 }  // namespace
