@@ -96,6 +96,21 @@ const Ratios<Ratio>& ratios(std::int32_t high) {
   return arrays;
 }
 
+// The pair phase of share `share` of `shares` of the ratios r on path, with a team of threads.
+template <typename Ratio>
+void run_pair_phase(KernelPath path, std::int64_t length, const Ratios<Ratio>& r, int share,
+                    int shares, int threads, std::FILE* out) {
+  friendly::on_path(path, [&]<KernelPath Path>() {
+#pragma omp parallel num_threads(threads)
+    {
+      friendly::PairTally tally;
+      static_cast<void>(friendly::pair_phase<Path>(length, r.values.data(), r.numerators.data(),
+                                                   r.denominators.data(), share, shares, out,
+                                                   tally));
+    }
+  });
+}
+
 // The search's own pair phase of 1..kHigh on one thread on a path, its lines discarded.
 template <typename Ratio>
 void pair_phase(benchmark::State& state, KernelPath path) {

@@ -3,7 +3,8 @@
 # line from rank 0 for a refusal or a failure, and the same statuses.
 # Usage: mpi_test.sh GROUP PROGRAM MPI_PROGRAM MPIEXEC NUMPROC_FLAG [PREFLAGS...]
 #   GROUP: teams (ranks x threads), edges (small, empty and 64-bit ranges, no mpiexec),
-#   tcp (the between-node transport), failures (refusals, memory, write errors).
+#   tcp (the between-node transport), options (report, validation, path choice, rank 0's command
+#   line for every rank), failures (refusals, memory, write errors).
 set -euo pipefail
 group=$1 program=$2 mpi_program=$3 mpiexec=$4 numproc_flag=$5
 shift 5
@@ -79,6 +80,42 @@ case $group in
         done
       done
     done
+    # Every path this processor runs, chosen on every rank.
+    for path in literal portable avx2 avx512; do
+      FRIENDLY_KERNELS=$path "$program" 1 2 >/dev/null 2>&1 || continue
+      FRIENDLY_KERNELS=$path check_search 2 2 1 20000
+    done
+    ;;
+  options)
+    # The report and the validation on rank 0: the work and the pairs of every rank, one JSON
+    # line on standard error, the same checksum as the program's.
+    OMP_NUM_THREADS=1 "$program" --report=json 1 20000 >/dev/null 2>"$work/own"
+    launch 3 2 --report=json --validate 1 20000
+    [[ $status == 0 && $(wc -l <"$work/err") == 1 ]] || fail "report: status $status: $(cat "$work/err")"
+    for field in '"ranks":3' '"threads":2' '"validated":true' '"pairs":390' \
+      "$(grep -o '"checksum":"[0-9a-f]*"' "$work/own")" \
+      "$(grep -o '"candidate_tests":[0-9]*' "$work/own")"; do
+      grep -qF "$field" "$work/err" || fail "report lacks $field: $(cat "$work/err")"
+    done
+    echo "ok: 3 ranks report and validate: $(cat "$work/err")"
+    # Ranks launched with other arguments than rank 0's follow rank 0's command line.
+    status=0
+    OMP_NUM_THREADS=1 "$mpiexec" "$numproc_flag" 1 "${preflags[@]}" "$mpi_program" 1 3000 : \
+      "$numproc_flag" 1 "${preflags[@]}" "$mpi_program" 2 3000 >"$work/out" 2>"$work/err" ||
+      status=$?
+    [[ $status == 0 && ! -s "$work/err" ]] || fail "other bounds on rank 1: $status $(cat "$work/err")"
+    head -n -1 "$work/out" | sort | cmp -s - "$(expected_pairs 1 3000)" ||
+      fail "other bounds on rank 1: the pair lines are not those of 1..3000"
+    status=0
+    timeout 60 "$mpiexec" "$numproc_flag" 1 "${preflags[@]}" "$mpi_program" 1 30 : \
+      "$numproc_flag" 1 "${preflags[@]}" "$mpi_program" abc 5 >"$work/out" 2>"$work/err" ||
+      status=$?
+    [[ $status == 0 && $(grep -c FRIENDLY "$work/out") == 3 ]] ||
+      fail "a refused command line on rank 1 only: status $status: $(cat "$work/err")"
+    echo "ok: rank 0's command line decides for every rank"
+    # A path that this processor cannot run, or no path at all, is refused on rank 0.
+    FRIENDLY_KERNELS=avx1024 launch 2 1 1 30
+    check_one_error "2 ranks with FRIENDLY_KERNELS=avx1024" 2 "FRIENDLY_KERNELS 'avx1024'"
     ;;
   edges)
     check_search 2 2 10 9    # empty
