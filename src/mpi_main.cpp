@@ -3,6 +3,7 @@
 #include <mpi.h>
 #include <omp.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -153,6 +154,10 @@ int run(int argc, char** argv, int rank) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write past the file-size limit (ulimit -f) fails and is reported instead of killing the
+  // process in the middle of a line.
+  std::signal(SIGXFSZ, SIG_IGN);
+
   // MPI's default error handler ends the whole job on any failed call, so no call's result is
   // looked at.
   int provided = MPI_THREAD_SINGLE;
