@@ -38,8 +38,9 @@ constexpr const char* kDataLimit = "the data-segment limit (ulimit -d)";
 constexpr std::int64_t kTeamStartStackPerThread = 160;
 constexpr std::int64_t kTeamStartStackReserve = std::int64_t{32} * 1024;
 
-// Heap that a runtime allocates for each thread it starts (LLVM's libomp: some 20 KiB), and the
-// bytes by which libomp enlarges each thread's stack per thread number.
+// Heap that a runtime allocates for each thread it starts, with room to spare (LLVM's libomp
+// allocates the most), and the bytes by which libomp enlarges each thread's stack per thread
+// number (twice its stack offset of one cache line).
 constexpr std::int64_t kRuntimeBytesPerThread = std::int64_t{64} * 1024;
 constexpr std::size_t kStackOffsetPerThread = 128;
 
@@ -98,8 +99,8 @@ void add_with_parents(std::string directory, const std::string& point,
 }
 
 // The stack size that GNU libgomp reads from the variable name, read as it reads it: a decimal
-// count (strtoul, at least one digit) and an optional unit b, k, m or g (KiB when none), blanks around each; false
-// when the variable is unset or not such a size.
+// count (strtoul, at least one digit) and an optional unit b, k, m or g (KiB when none), blanks
+// around each; false when the variable is unset or not such a size.
 bool gomp_stack_size(const char* name, std::size_t& size) {
   // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
   const char* text = std::getenv(name);
