@@ -1,59 +1,56 @@
 #include "limits.hpp"
 
-#include <dlfcn.h>
 #include <omp.h>
+#include <pthread.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <sstream>
-#include <system_error>
+#include <string_view>
+#include <utility>
+
+// LLVM's libomp reports the stack size of the threads it starts through this call of its API.
+// GNU libgomp has no such call, so the reference is weak: null there.
+extern "C" std::size_t kmp_get_stacksize_s() __attribute__((weak));
 
 namespace friendly {
 
 namespace {
 
-// Bytes that GNU libgomp's team start keeps on the calling thread's stack for each thread of the
-// team: 128 with GCC 12 (measured as the smallest teams that overflow stacks of 256, 512 and
-// 768 KiB), with room for other versions. LLVM's libomp keeps its team on the heap.
-constexpr std::int64_t kTeamStartStackPerThread = 160;
+constexpr const char* kAddressSpaceLimit = "the address-space limit (ulimit -v)";
+constexpr const char* kDataLimit = "the data-segment limit (ulimit -d)";
 
-// Stack that the runtime's and the search's own frames take below the caller of team_limit.
+// Bytes that GNU libgomp's team start keeps on the calling thread's stack for each thread of the
+// team: 128 with GCC 12, with room for other versions; and the stack that the program's and the
+// runtime's own frames take. LLVM's libomp keeps its team on the heap.
+constexpr std::int64_t kTeamStartStackPerThread = 160;
 constexpr std::int64_t kTeamStartStackReserve = std::int64_t{32} * 1024;
 
-// Memory maps that each new thread adds: its stack and the guard page below it.
-constexpr std::int64_t kMapsPerThread = 2;
+// Heap that a runtime allocates for each thread it starts, with room to spare (LLVM's libomp
+// allocates the most), and the bytes by which libomp enlarges each thread's stack per thread
+// number (twice its stack offset of one cache line).
+constexpr std::int64_t kRuntimeBytesPerThread = std::int64_t{64} * 1024;
+constexpr std::size_t kStackOffsetPerThread = 128;
 
-// Memory maps that each malloc arena adds (one per thread, at most 8 per processor), for runtimes
-// whose threads allocate.
-constexpr std::int64_t kMapsPerArena = 2;
-constexpr std::int64_t kArenasPerProcessor = 8;
-// Address space that one malloc arena reserves, and a thread stack's guard page.
-constexpr std::int64_t kArenaBytes = std::int64_t{64} << 20;
-constexpr std::int64_t kGuardPage = 4096;
-
-// Process ids below this are not handed out again once the ids have wrapped (the kernel's
-// RESERVED_PIDS), so they may not be free even when no task holds them.
-constexpr std::int64_t kReservedPids = 300;
-
-// The least of the limits offered to it, and the name of that limit.
-struct Least {
-  std::int64_t value = -1;  // none yet
-  std::string what;
-
-  void offer(std::int64_t limit, const char* name) {
-    if (value >= 0 && limit >= value) return;
-    value = limit < 0 ? 0 : limit;
-    what = name;
-  }
-};
+// The soft limit of resource, or -1 when none is set.
+std::int64_t soft_limit(int resource) {
+  rlimit limit{};
+  if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return -1;
+  return static_cast<std::int64_t>(
+      std::min<rlim_t>(limit.rlim_cur, std::numeric_limits<std::int64_t>::max()));
+}
 
 // The whole text of the file at path, or an empty string when it cannot be read.
 std::string read_text(const std::string& path) {
@@ -61,21 +58,6 @@ std::string read_text(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
-}
-
-// Reads the number that the file at path begins with into value; false when there is none (the
-// file is missing, or it says "max", the control groups' word for no limit).
-bool read_number(const std::string& path, std::int64_t& value) {
-  std::ifstream in(path);
-  return static_cast<bool>(in >> value);
-}
-
-// Offers the soft limit of resource, when one is set.
-void offer_rlimit(Least& least, int resource, const char* name) {
-  rlimit limit{};
-  if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
-  constexpr auto kMost = static_cast<rlim_t>(std::numeric_limits<std::int64_t>::max());
-  least.offer(static_cast<std::int64_t>(limit.rlim_cur < kMost ? limit.rlim_cur : kMost), name);
 }
 
 // True when the comma-separated list holds item.
@@ -116,109 +98,84 @@ void add_with_parents(std::string directory, const std::string& point,
   }
 }
 
-// The number at the start of text, or -1.
-std::int64_t leading_number(std::string_view text, int base = 10) {
-  std::int64_t value = -1;
-  std::from_chars(text.data(), text.data() + text.size(), value, base);
-  return value;
-}
-
-// Tasks (threads) on the whole system now: the total in the fourth field of /proc/loadavg.
-std::int64_t system_tasks() {
-  std::istringstream fields(read_text("/proc/loadavg"));
-  std::string field;
-  for (int i = 0; i < 4; ++i)
-    fields >> field;
-  const std::size_t slash = field.find('/');
-  return slash == std::string::npos ? -1
-                                    : leading_number(std::string_view(field).substr(slash + 1));
-}
-
-// Tasks of every process whose real user is user, as the process limit counts them.
-std::int64_t user_tasks(uid_t user) {
-  std::int64_t tasks = 0;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
-    // Only the numbered entries are processes (self and thread-self would count this one again).
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    // A process that has gone since the listing has no status and counts nothing.
-    std::istringstream status(read_text(entry.path().string() + "/status"));
-    std::int64_t real_user = -1;
-    std::int64_t threads = 0;
-    for (std::string line; std::getline(status, line);) {
-      std::istringstream fields(line);
-      std::string key;
-      fields >> key;
-      if (key == "Uid:") fields >> real_user;
-      if (key == "Threads:") fields >> threads;
-    }
-    if (real_user == user) tasks += threads;
-  }
-  return tasks;
-}
-
-// The memory maps of this process, and the top of its main thread's stack (0 when not found).
-std::int64_t memory_maps(std::uintptr_t& stack_top) {
-  std::istringstream lines(read_text("/proc/self/maps"));
-  std::int64_t maps = 0;
-  stack_top = 0;
-  for (std::string line; std::getline(lines, line); ++maps) {
-    // start-end permissions offset device inode [stack]
-    if (!line.ends_with("[stack]")) continue;
-    const std::size_t dash = line.find('-');
-    const std::int64_t top = leading_number(std::string_view(line).substr(dash + 1), 16);
-    if (dash != std::string::npos && top > 0) stack_top = static_cast<std::uintptr_t>(top);
-  }
-  return maps;
-}
-
-// True when the OpenMP runtime is LLVM's libomp, whose team start keeps nothing per thread on
-// the caller's stack.
-bool runtime_is_libomp() {
-  return dlsym(RTLD_DEFAULT, "__kmpc_fork_call") != nullptr;
-}
-
-// The soft limit of resource in bytes, or -1 when none is set.
-std::int64_t soft_limit(int resource) {
-  rlimit limit{};
-  if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return -1;
-  constexpr auto kMost = static_cast<rlim_t>(std::numeric_limits<std::int64_t>::max());
-  return static_cast<std::int64_t>(limit.rlim_cur < kMost ? limit.rlim_cur : kMost);
-}
-
-// Bytes of address space that this process has mapped (VmSize), or -1 when unknown.
-std::int64_t mapped_bytes() {
-  std::istringstream status(read_text("/proc/self/status"));
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmSize:", 0) == 0) return std::stoll(line.substr(7)) * 1024;
-  }
-  return -1;
-}
-
-// Bytes of address space that each thread of a team maps for its stack: OMP_STACKSIZE, else the
-// runtime's default (the stack limit for GNU libgomp, 4 MiB for LLVM's libomp), and a guard page.
-std::int64_t thread_stack(bool libomp) {
-  std::int64_t stack = libomp ? std::int64_t{4} << 20 : soft_limit(RLIMIT_STACK);
-  if (stack < 0) stack = std::int64_t{2} << 20;  // glibc's default under an unlimited stack
+// The stack size that GNU libgomp reads from the variable name, read as it reads it: a decimal
+// count (strtoul, at least one digit) and an optional unit b, k, m or g (KiB when none), blanks
+// around each; false when the variable is unset or not such a size.
+bool gomp_stack_size(const char* name, std::size_t& size) {
   // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
-  if (const char* size = std::getenv("OMP_STACKSIZE"); size != nullptr) {
-    char* end = nullptr;
-    const long long number = std::strtoll(size, &end, 10);
-    const std::string_view unit(end);
-    const int shift = unit == "B" || unit == "b"   ? 0
-                      : unit == "M" || unit == "m" ? 20
-                      : unit == "G" || unit == "g" ? 30
-                                                   : 10;
-    if (number > 0 && number < (std::int64_t{1} << 40 >> shift)) stack = number << shift;
-  }
-  return stack + kGuardPage;
+  const char* text = std::getenv(name);
+  const auto skip_blanks = [](const char* at) {
+    while (std::isspace(static_cast<unsigned char>(*at)) != 0)
+      ++at;
+    return at;
+  };
+  if (text == nullptr || *skip_blanks(text) == '\0') return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long count = std::strtoul(text, &end, 10);
+  const char* unit = skip_blanks(end);
+  const std::size_t shift = std::string_view("bkmg").find(
+      *unit == '\0' ? 'k' : static_cast<char>(std::tolower(static_cast<unsigned char>(*unit))));
+  if (errno != 0 || end == text || shift == std::string_view::npos) return false;
+  if (*unit != '\0' && *skip_blanks(unit + 1) != '\0') return false;
+  if (((count << (10 * shift)) >> (10 * shift)) != count) return false;
+  size = count << (10 * shift);
+  return true;
 }
 
-// cgroup_directories for this process.
-std::vector<std::string> own_cgroup_directories(std::string_view controller) {
-  return cgroup_directories(controller, read_text("/proc/self/cgroup"),
-                            read_text("/proc/self/mountinfo"));
+// True for LLVM's libomp, whose threads allocate as they start, each taking a malloc arena.
+bool runtime_is_libomp() {
+  return kmp_get_stacksize_s != nullptr;
+}
+
+// Bytes of stack that the OpenMP runtime gives each thread that it starts.
+std::size_t runtime_stack_size() {
+  if (runtime_is_libomp()) return kmp_get_stacksize_s();
+  // libgomp: OMP_STACKSIZE, else GOMP_STACKSIZE; a size that threads cannot have keeps the
+  // threads' library's default.
+  pthread_attr_t attr;
+  std::size_t size = 0;
+  if (pthread_getattr_default_np(&attr) != 0) return 0;
+  if (gomp_stack_size("OMP_STACKSIZE", size) || gomp_stack_size("GOMP_STACKSIZE", size))
+    static_cast<void>(pthread_attr_setstacksize(&attr, size));
+  pthread_attr_getstacksize(&attr, &size);
+  pthread_attr_destroy(&attr);
+  return size;
+}
+
+// Maps bytes of writable memory above guard bytes of none as the threads' library maps a stack:
+// the address space first, then the writable part. Returns null, what naming the limit that
+// refuses it, when it cannot be mapped.
+void* map_memory(std::size_t bytes, std::size_t guard, int flags, std::string& what) {
+  void* base = mmap(nullptr, bytes + guard, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | flags, -1, 0);
+  if (base == MAP_FAILED) {
+    what = soft_limit(RLIMIT_AS) >= 0 ? kAddressSpaceLimit : "this process's address space";
+    return nullptr;
+  }
+  if (mprotect(static_cast<char*>(base) + guard, bytes, PROT_READ | PROT_WRITE) != 0) {
+    munmap(base, bytes + guard);
+    what = soft_limit(RLIMIT_DATA) >= 0 ? kDataLimit : "this machine's memory";
+    return nullptr;
+  }
+  return base;
+}
+
+// The threads of a probe: each one counts itself as started, then waits until the gate opens.
+struct Probe {
+  std::mutex gate;
+  std::atomic<std::size_t> started{0};
+};
+
+void* probe_thread(void* probe_data) {
+  auto& probe = *static_cast<Probe*>(probe_data);
+  if (runtime_is_libomp()) {
+    void* volatile block = std::malloc(1);
+    std::free(block);
+  }
+  probe.started.fetch_add(1);
+  probe.started.notify_one();
+  const std::lock_guard<std::mutex> wait(probe.gate);
+  return nullptr;
 }
 
 }  // namespace
@@ -254,101 +211,104 @@ std::vector<std::string> cgroup_directories(std::string_view controller, const s
   return directories;
 }
 
-std::int64_t memory_limit(std::string& what, int sharing) {
-  Least least;
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGE_SIZE);
-  if (pages > 0 && page_size > 0) {
-    least.offer(std::int64_t{pages} * page_size / sharing, "this machine's physical memory");
-  }
-  // A group's limit holds for every group below it, so each parent's counts too.
-  for (const std::string& directory : own_cgroup_directories("memory")) {
-    std::int64_t bytes = 0;
-    if (read_number(directory + "/memory.max", bytes) ||
-        read_number(directory + "/memory.limit_in_bytes", bytes)) {
-      least.offer(bytes / sharing, "the control group's memory limit");
+std::int64_t cgroup_memory_limit(const std::vector<std::string>& directories) {
+  // A group's limit holds for every group below it; "max" (no limit) reads as no number.
+  std::int64_t least = -1;
+  for (const std::string& directory : directories) {
+    for (const char* file : {"/memory.max", "/memory.limit_in_bytes"}) {
+      std::int64_t bytes = 0;
+      if (std::ifstream(directory + file) >> bytes && (least < 0 || bytes < least)) least = bytes;
     }
   }
-  offer_rlimit(least, RLIMIT_AS, "the address-space limit (ulimit -v)");
-  offer_rlimit(least, RLIMIT_DATA, "the data-segment limit (ulimit -d)");
-  what = least.what;
-  return least.value < 0 ? 0 : least.value;
+  return least;
+}
+
+std::int64_t memory_limit(std::string& what, int sharing) {
+  std::int64_t least = 0;
+  const auto offer = [&](std::int64_t limit, const char* name) {
+    if (limit >= 0 && (least == 0 || limit < least)) {
+      least = limit;
+      what = name;
+    }
+  };
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGE_SIZE);
+  if (pages > 0 && page_size > 0)
+    offer(std::int64_t{pages} * page_size / sharing, "this machine's physical memory");
+  const std::int64_t group = cgroup_memory_limit(cgroup_directories(
+      "memory", read_text("/proc/self/cgroup"), read_text("/proc/self/mountinfo")));
+  if (group >= 0) offer(group / sharing, "the control group's memory limit");
+  offer(soft_limit(RLIMIT_AS), kAddressSpaceLimit);
+  offer(soft_limit(RLIMIT_DATA), kDataLimit);
+  return least;
 }
 
 std::int64_t team_size() {
-  std::int64_t team = omp_get_max_threads();
-  team = std::min<std::int64_t>(team, omp_get_thread_limit());
+  // Both runtimes start as many threads as the low 32 bits of the count, unsigned, that
+  // omp_get_max_threads returns as an int; "no thread limit" reads as INT_MAX.
+  std::int64_t team = static_cast<std::uint32_t>(omp_get_max_threads());
+  if (omp_get_thread_limit() < INT_MAX) team = std::min<std::int64_t>(team, omp_get_thread_limit());
   if (omp_get_dynamic() != 0) team = std::min<std::int64_t>(team, omp_get_num_procs());
   return team;
 }
 
 std::int64_t team_limit(std::int64_t team, std::int64_t reserve, std::string& what) {
-  // Each limit is offered as the threads that can still be started besides this one.
-  Least least;
-  const std::int64_t tasks = system_tasks();
-  std::int64_t most = 0;
-  if (tasks >= 0 && read_number("/proc/sys/kernel/threads-max", most))
-    least.offer(most - tasks, "the system's thread limit (kernel.threads-max)");
-  if (tasks >= 0 && read_number("/proc/sys/kernel/pid_max", most))
-    least.offer(most - kReservedPids - tasks, "the system's process-id limit (kernel.pid_max)");
-  for (const std::string& directory : own_cgroup_directories("pids")) {
-    std::int64_t current = 0;
-    if (read_number(directory + "/pids.max", most) &&
-        read_number(directory + "/pids.current", current)) {
-      least.offer(most - current, "the control group's task limit (pids.max)");
-    }
-  }
-
-  // The process limit does not hold for root. A user has no more tasks than the system, so
-  // they are counted only when the limit could be reached.
-  rlimit processes{};
-  if (getuid() != 0 && getrlimit(RLIMIT_NPROC, &processes) == 0 &&
-      processes.rlim_cur != RLIM_INFINITY) {
-    const auto allowed = static_cast<std::int64_t>(
-        std::min<rlim_t>(processes.rlim_cur, std::numeric_limits<std::int64_t>::max()));
-    if (tasks < 0 || allowed - tasks < team)
-      least.offer(allowed - user_tasks(getuid()), "the process limit (ulimit -u)");
-  }
-
-  std::uintptr_t stack_top = 0;
-  const std::int64_t maps = memory_maps(stack_top);
-  if (read_number("/proc/sys/vm/max_map_count", most)) {
-    const std::int64_t arenas = kArenasPerProcessor * omp_get_num_procs();
-    least.offer((most - maps - kMapsPerArena * arenas) / kMapsPerThread,
-                "the memory-map limit (vm.max_map_count)");
-  }
+  if (team <= 1) return team;
 
   // GNU libgomp's team start keeps its per-thread data on this thread's stack, and overflows it
-  // with a crash rather than an error.
-  rlimit stack{};
-  if (!runtime_is_libomp() && getrlimit(RLIMIT_STACK, &stack) == 0 &&
-      stack.rlim_cur != RLIM_INFINITY) {
-    const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-    const auto used =
-        static_cast<std::int64_t>(stack_top > here ? stack_top - here : 0) + kTeamStartStackReserve;
-    const auto size = static_cast<std::int64_t>(
-        std::min<rlim_t>(stack.rlim_cur, std::numeric_limits<std::int64_t>::max()));
-    least.offer((size - used) / kTeamStartStackPerThread, "the stack limit (ulimit -s)");
+  // with a crash; the arguments and environment take up to a quarter of the stack (ARG_MAX).
+  const std::int64_t main_stack = soft_limit(RLIMIT_STACK);
+  const std::int64_t stack_most =
+      (main_stack - main_stack / 4 - kTeamStartStackReserve) / kTeamStartStackPerThread;
+  if (main_stack >= 0 && team > stack_most) {
+    what = "the stack limit (ulimit -s)";
+    return std::max<std::int64_t>(stack_most, 1);
   }
 
-  // Thread stacks count against the address-space limit, besides what is mapped now and the
-  // search's arrays; with libomp, whose threads allocate at start, so does one malloc arena for
-  // each of the first threads, up to glibc's number of arenas.
-  const std::int64_t address_space = soft_limit(RLIMIT_AS);
-  const std::int64_t mapped = mapped_bytes();
-  if (address_space >= 0 && mapped >= 0) {
-    const bool libomp = runtime_is_libomp();
-    const std::int64_t left = address_space - mapped - reserve;
-    const std::int64_t per_thread = thread_stack(libomp);
-    const std::int64_t arenas = libomp ? kArenasPerProcessor * omp_get_num_procs() : 0;
-    const std::int64_t with_arena = per_thread + kArenaBytes;
-    least.offer(left < arenas * with_arena ? left / with_arena
-                                           : arenas + (left - arenas * with_arena) / per_thread,
-                "the address-space limit (ulimit -v)");
+  // Every other limit (tasks, address space, writable memory, memory maps) is met by starting
+  // the team's other threads here, as the runtime will, beside the arrays and the runtime's data
+  // still to be allocated, since the runtime itself cannot fail softly: on stacks of the
+  // runtime's size mapped as the threads' library maps them, each thread (with its malloc arena
+  // under libomp) started before the next, all held until the last has started.
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const auto others = static_cast<std::size_t>(team - 1);
+  const std::size_t stack_size = runtime_stack_size();
+  const std::size_t held_bytes =
+      static_cast<std::size_t>(reserve) + others * kRuntimeBytesPerThread;
+  struct Started {
+    pthread_t thread;
+    void* stack;
+    std::size_t bytes;  // the stack's mapping, guard page included
+  };
+  std::vector<Started> threads;
+  Probe probe;
+  probe.gate.lock();
+  void* held = map_memory(held_bytes, 0, MAP_NORESERVE, what);
+  while (held != nullptr && threads.size() < others) {
+    const std::size_t bytes =
+        (stack_size + (threads.size() + 1) * kStackOffsetPerThread + page - 1) / page * page;
+    void* stack = map_memory(bytes, page, MAP_STACK, what);
+    pthread_attr_t attr;
+    pthread_t thread{};
+    if (stack == nullptr || pthread_attr_init(&attr) != 0) break;
+    pthread_attr_setstack(&attr, static_cast<char*>(stack) + page, bytes);
+    const int error = pthread_create(&thread, &attr, probe_thread, &probe);
+    pthread_attr_destroy(&attr);
+    if (error != 0) {
+      munmap(stack, bytes + page);
+      what = "the task limits (ulimit -u, pids.max, kernel.threads-max, kernel.pid_max)";
+      break;
+    }
+    threads.push_back({thread, stack, bytes + page});
+    probe.started.wait(threads.size() - 1);
   }
-
-  what = least.what;
-  return least.value < 0 ? std::numeric_limits<std::int64_t>::max() : least.value + 1;
+  probe.gate.unlock();
+  for (const Started& started : threads) {
+    pthread_join(started.thread, nullptr);
+    munmap(started.stack, started.bytes);
+  }
+  if (held != nullptr) munmap(held, held_bytes);
+  return threads.size() == others ? team : static_cast<std::int64_t>(threads.size()) + 1;
 }
 
 }  // namespace friendly

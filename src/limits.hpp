@@ -15,6 +15,10 @@ namespace friendly {
 std::vector<std::string> cgroup_directories(std::string_view controller, const std::string& cgroups,
                                             const std::string& mounts);
 
+// The least memory limit that the given control-group directories set (memory.max of cgroup v2,
+// memory.limit_in_bytes of v1), or -1 when none sets one.
+std::int64_t cgroup_memory_limit(const std::vector<std::string>& directories);
+
 // The most bytes that the search's arrays may take: the least of this machine's physical memory,
 // the memory limit of the process's control group, and its address-space and data-segment
 // limits. what names the least one. Returns 0 when none is known.
@@ -22,17 +26,14 @@ std::vector<std::string> cgroup_directories(std::string_view controller, const s
 // the machine's memory and the control group's limit are shared out among them.
 std::int64_t memory_limit(std::string& what, int sharing = 1);
 
-// Threads of the team that the next parallel region starts: the runtime's team size within its
-// thread limit, and within the processors when the runtime may shrink teams (OMP_DYNAMIC).
+// Threads of the team that the next parallel region starts: the runtime's team size (an
+// unsigned 32-bit count) within its thread limit, and within the processors when the runtime
+// may shrink teams (OMP_DYNAMIC).
 std::int64_t team_size();
 
-// The most threads, this one included, of a team that this process can start now from its main
-// thread: the least that the system's thread and process-id limits, the control group's task
-// limit, the user's process limit, the memory-map limit and this thread's stack (which GNU
-// libgomp's team start uses) allow, and the address-space limit, which the threads' stacks
-// share with what is mapped and with the reserve bytes still to be allocated. what names the
-// least. The user's tasks are counted only where a team of team threads could exceed the
-// process limit. INT64_MAX when none is known.
+// The most threads, this one included, of a team of team threads that this process can start
+// now from its main thread, with reserve bytes of arrays still to be allocated: team when all
+// can start, else fewer, and what names the limit that stops them.
 std::int64_t team_limit(std::int64_t team, std::int64_t reserve, std::string& what);
 
 }  // namespace friendly

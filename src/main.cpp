@@ -2,6 +2,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,10 @@ bool finish_output() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write past the file-size limit (ulimit -f) fails and is reported instead of killing the
+  // process in the middle of a line.
+  std::signal(SIGXFSZ, SIG_IGN);
+
   std::int32_t low = 0;
   std::int32_t high = 0;
   friendly::SearchOptions options;
@@ -78,7 +83,8 @@ int main(int argc, char** argv) {
   }
 
   // The runtime cannot start a team softly: GNU libgomp overflows the stack or ends the process
-  // with its own message, and LLVM's libomp aborts. A team beyond a limit is refused here.
+  // with its own message, and LLVM's libomp aborts. A team that team_limit cannot start (it
+  // starts the same threads itself) is refused here.
   const std::int64_t team = friendly::team_size();
   std::string team_limit_name;
   const std::int64_t most_threads = friendly::team_limit(team, bytes, team_limit_name);

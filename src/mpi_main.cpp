@@ -4,6 +4,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -237,6 +238,10 @@ int run(int argc, char** argv, int rank, int ranks) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write past the file-size limit (ulimit -f) fails and is reported instead of killing the
+  // process in the middle of a line.
+  std::signal(SIGXFSZ, SIG_IGN);
+
   // MPI's default error handler ends the whole job on any failed call, so no call's result is
   // looked at.
   int provided = MPI_THREAD_SINGLE;

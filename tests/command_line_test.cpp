@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -236,6 +239,21 @@ TEST(Limits, ControlGroupDirectoriesRunFromTheGroupUpToTheMountOfItsHierarchy) {
       (std::vector<std::string>{"/sys/fs/cgroup/pids/user.slice/u1",
                                 "/sys/fs/cgroup/pids/user.slice", "/sys/fs/cgroup/pids",
                                 "/sys/fs/cgroup/box/job", "/sys/fs/cgroup/box", "/sys/fs/cgroup"}));
+}
+
+TEST(Limits, ControlGroupMemoryLimitIsTheLeastOfItsGroupsFiles) {
+  // A v2 group without a limit ("max"), a v2 parent and a v1 group with one each.
+  const std::string base = ::testing::TempDir() + "friendly_cgroup_" + std::to_string(getpid());
+  const std::vector<std::string> groups = {base + "/job", base, base + "/v1"};
+  for (const std::string& group : groups)
+    std::filesystem::create_directories(group);
+  std::ofstream(groups[0] + "/memory.max") << "max\n";
+  std::ofstream(groups[1] + "/memory.max") << "5000000000\n";
+  std::ofstream(groups[2] + "/memory.limit_in_bytes") << "3000000000\n";
+  EXPECT_EQ(friendly::cgroup_memory_limit(groups), 3000000000);
+  EXPECT_EQ(friendly::cgroup_memory_limit({groups[0], groups[1]}), 5000000000);
+  EXPECT_EQ(friendly::cgroup_memory_limit({groups[0]}), -1);
+  std::filesystem::remove_all(base);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,9 @@
 
 #include "reference.hpp"
 #include "text_files.hpp"
+
+// Present in LLVM's libomp only: the runtime that this test and the program are built with.
+extern "C" std::size_t kmp_get_stacksize_s() __attribute__((weak));
 
 namespace {
 
@@ -333,40 +337,85 @@ TEST(Program, RangesTooLargeForALimitAreRefusedBeforeAnyWork) {
   }
 }
 
+// Expects run to be the refusal of a team of team threads, naming limit.
+void expect_team_refused(const ProgramRun& run, const std::string& team, const std::string& limit) {
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(std::regex_match(
+      run.err, std::regex("friendlyNumbers: cannot start a team of " + team +
+                          " threads: more than the \\d+ threads that " + limit + " allows\n")))
+      << run.err;
+}
+
 TEST(Program, TeamsBeyondALimitAreRefusedBeforeAnyWork) {
   if (sanitized()) GTEST_SKIP() << "sanitizer runtimes have thread and stack limits of their own";
-  // Teams that this machine may or may not start: each one runs with the right lines, or is
-  // refused in one line that names its size and the limit. 256 KiB of stack is less than GNU
-  // libgomp's team start needs for 2500 threads.
   const std::vector<std::string> expected = {pair_line(1, 6), pair_line(1, 28), pair_line(6, 28)};
-  const std::pair<const char*, const char*> teams[] = {{"ulimit -s 256;", "2500"},
-                                                       {"ulimit -s 8192;", "40000"},
-                                                       {"ulimit -s 8192;", "70000"},
-                                                       {"ulimit -s 8192;", "100000"}};
-  for (const auto& [limit, threads] : teams) {
-    const ProgramRun run = run_program("1 30", std::string(limit) + " OMP_NUM_THREADS=" + threads);
-    if (run.status == 0) {
+  // GNU libgomp's team start keeps some 128 bytes per thread on the stack: 2500 overflow 256 KiB.
+  expect_team_refused(run_program("1 30", "ulimit -s 256; OMP_NUM_THREADS=2500"), "2500",
+                      R"(the stack limit \(ulimit -s\))");
+  // Team sizes of 2^31 and more, which omp_get_max_threads returns as negative ints: GNU libgomp
+  // would start them, LLVM's libomp takes one thread instead (KMP_WARNINGS=0: without a warning).
+  for (const char* threads : {"3000000000", "4294967295"}) {
+    const ProgramRun run = run_program(
+        "1 30", std::string("ulimit -s 8192; KMP_WARNINGS=0 OMP_NUM_THREADS=") + threads);
+    if (kmp_get_stacksize_s != nullptr) {
       EXPECT_EQ(sorted(pair_lines(run)), sorted(expected)) << threads;
-      continue;
+    } else {
+      expect_team_refused(run, threads, R"(the stack limit \(ulimit -s\))");
     }
-    EXPECT_EQ(run.status, 1) << limit << " " << threads << ": " << run.err;
-    EXPECT_EQ(run.out, "");
-    EXPECT_TRUE(std::regex_match(
-        run.err, std::regex("friendlyNumbers: cannot start a team of " + std::string(threads) +
-                            " threads: more than the \\d+ threads "
-                            "that [^\n]+ allows\n")))
-        << run.err;
   }
-  // Thread stacks share the address space with the arrays: 200 stacks of 8 MiB do not fit in
-  // 400 MB, which a team of 2 leaves room for.
-  const ProgramRun capped =
-      run_program("1 30", "ulimit -s 8192; ulimit -v 400000; OMP_NUM_THREADS=200");
-  EXPECT_EQ(capped.status, 1) << capped.err;
-  EXPECT_NE(capped.err.find("cannot start a team of 200 threads"), std::string::npos) << capped.err;
-  EXPECT_NE(capped.err.find("the address-space limit (ulimit -v)"), std::string::npos)
-      << capped.err;
-  EXPECT_EQ(sorted(pair_lines(run_program("1 30", "ulimit -v 400000; OMP_NUM_THREADS=2"))),
+  // Thread stacks count against the data-segment limit: one of 16 MiB exceeds 8,192,000 bytes.
+  expect_team_refused(run_program("1 30", "ulimit -d 8000; OMP_NUM_THREADS=2 OMP_STACKSIZE=16M"),
+                      "2", R"(the data-segment limit \(ulimit -d\))");
+  EXPECT_EQ(sorted(pair_lines(
+                run_program("1 30", "ulimit -d 40000; OMP_NUM_THREADS=2 OMP_STACKSIZE=16M"))),
             sorted(expected));
+  // Stack sizes read as the runtime reads them: seven stacks of 64 MiB do not fit in 400 MB of
+  // address space, where one does; a thread limit of 2 leaves a team of 2 (which LLVM's libomp
+  // would warn of).
+  for (const char* size : {"OMP_STACKSIZE='64 M'", "OMP_STACKSIZE='64M '", "GOMP_STACKSIZE=64m"}) {
+    SCOPED_TRACE(size);
+    expect_team_refused(
+        run_program("1 30", std::string("ulimit -v 400000; OMP_NUM_THREADS=8 ") + size), "8",
+        R"(the address-space limit \(ulimit -v\))");
+    EXPECT_EQ(sorted(pair_lines(
+                  run_program("1 30", std::string("ulimit -v 400000; OMP_NUM_THREADS=2 ") + size))),
+              sorted(expected));
+  }
+  EXPECT_EQ(sorted(pair_lines(run_program(
+                "1 30",
+                "ulimit -v 400000; KMP_WARNINGS=0 OMP_THREAD_LIMIT=2 OMP_NUM_THREADS=200 "
+                "OMP_STACKSIZE=64M"))),
+            sorted(expected));
+}
+
+TEST(Program, TeamsBeyondTheMachinesMemoryAreRefused) {
+  if (sanitized()) GTEST_SKIP() << "sanitizer runtimes have thread and stack limits of their own";
+  // A stack of 10,000 GiB fits the address space but no machine's memory, unless the kernel
+  // overcommits without any check.
+  if (read_file("/proc/sys/vm/overcommit_memory") == "1\n")
+    GTEST_SKIP() << "vm.overcommit_memory is 1: every stack fits";
+  expect_team_refused(run_program("1 30", "OMP_NUM_THREADS=2 OMP_STACKSIZE=10000G"), "2",
+                      "this machine's memory");
+}
+
+TEST(Program, TeamsBeyondTheProcessLimitAreRefused) {
+  if (sanitized()) GTEST_SKIP() << "sanitizer runtimes have thread and stack limits of their own";
+  if (getuid() == 0) GTEST_SKIP() << "the process limit does not bind root";
+  // This user has this test's process at least, so a limit of 1 allows no other thread.
+  expect_team_refused(run_program("1 30", "ulimit -u 1; OMP_NUM_THREADS=2 exec"), "2",
+                      R"(the task limits \(ulimit -u, [^\n]+\))");
+}
+
+TEST(Program, OutputBeyondTheFileSizeLimitFailsWithStatusOne) {
+  // 1..100000 prints some 46 KB; the file may grow to 2048 bytes (LLVM's libomp needs 1024 for a
+  // file of its own at start).
+  const std::string path = ::testing::TempDir() + "friendly_fsize_" + std::to_string(getpid());
+  const ProgramRun run = run_program("1 100000", "ulimit -f 4;", "> '" + path + "'");
+  std::remove(path.c_str());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.rfind("friendlyNumbers: cannot write standard output", 0), 0u) << run.err;
+  EXPECT_EQ(split_lines(run.err).size(), 1u) << run.err;
 }
 
 TEST(Program, FailedAllocationIsReportedNotCrashed) {

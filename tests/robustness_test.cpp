@@ -32,7 +32,7 @@ struct ChildSetup {
   int err = -1;
   const char* threads = nullptr;  // OMP_NUM_THREADS, when set
   bool ignore_sigpipe = false;
-  rlim_t file_size = 0;  // when set, files may grow to this many bytes, SIGXFSZ ignored
+  rlim_t file_size = 0;  // when set, files may grow to this many bytes
 };
 
 // Starts command (searched on PATH) with the given setup and returns its process id.
@@ -53,7 +53,6 @@ pid_t spawn(const std::vector<std::string>& command, const ChildSetup& setup) {
   if (setup.file_size != 0) {
     const rlimit file_size{setup.file_size, setup.file_size};
     if (setrlimit(RLIMIT_FSIZE, &file_size) != 0) _exit(126);
-    std::signal(SIGXFSZ, SIG_IGN);
   }
   // NOLINTNEXTLINE(concurrency-mt-unsafe): the child of fork has one thread.
   if (setup.threads != nullptr) setenv("OMP_NUM_THREADS", setup.threads, 1);
