@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
-# Times the program over several range lengths and team sizes, in the default (fast) build and
-# in the literal build, checks that both print the same pairs, writes docs/scaling.csv and
-# draws docs/scaling.png with gnuplot (Debian package gnuplot-nox).
+# Times the program over several range lengths and team sizes on the widest kernel path
+# ("fast") and on the literal loops (FRIENDLY_KERNELS=literal), checks that both print the same
+# pairs, writes docs/scaling.csv and draws docs/scaling.png with gnuplot (Debian package
+# gnuplot-nox).
 #
-#   bench/scaling.sh [FAST_BUILD_DIR [LITERAL_BUILD_DIR]]
+#   bench/scaling.sh [BUILD_DIR]
 #
-# Both builds are configured and built first (presets default and literal). Settings, all
-# optional: HIGHS (last bounds, each range starts at 1), THREADS (team sizes), REPEATS (runs of
-# each point; the CSV keeps every run, the plot and the table use the median).
+# The build is configured and built first (preset default). Settings, all optional: HIGHS (last
+# bounds, each range starts at 1), THREADS (team sizes), REPEATS (runs of each point; the CSV
+# keeps every run, the plot and the table use the median), FAST (the path of the fast runs,
+# default the widest this processor runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-fast_dir=${1:-build}
-literal_dir=${2:-build-literal}
+build_dir=${1:-build}
 highs=(${HIGHS:-25000 50000 100000 150000 200000})
 threads=(${THREADS:-1 2})
 repeats=${REPEATS:-5}
@@ -24,19 +25,20 @@ command -v gnuplot >/dev/null || {
   exit 1
 }
 
-# Builds: the program only.
-cmake --preset default -B "$fast_dir" >/dev/null
-cmake --build "$fast_dir" --target friendlyNumbers >/dev/null
-cmake --preset literal -B "$literal_dir" >/dev/null
-cmake --build "$literal_dir" --target friendlyNumbers >/dev/null
+# The program only; one binary for both paths.
+cmake --preset default -B "$build_dir" >/dev/null
+cmake --build "$build_dir" --target friendlyNumbers >/dev/null
+fast_path=${FAST:-}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # Seconds printed on the time line of one run; the pair lines are kept in $work/BUILD.out.
 run() {
-  local build=$1 dir=$2 team=$3 high=$4
-  OMP_NUM_THREADS=$team "$dir/friendlyNumbers" 1 "$high" >"$work/$build.out"
+  local build=$1 team=$2 high=$3 path=$fast_path
+  [[ $build == literal ]] && path=literal
+  FRIENDLY_KERNELS=$path OMP_NUM_THREADS=$team "$build_dir/friendlyNumbers" 1 "$high" \
+    >"$work/$build.out"
   sed -n 's/^Tempo total \([0-9.]*\) seconds$/\1/p' "$work/$build.out"
 }
 
@@ -45,18 +47,16 @@ echo "build,threads,low,high,run,seconds" >"$csv"
 for high in "${highs[@]}"; do
   for team in "${threads[@]}"; do
     for ((r = 1; r <= repeats; r++)); do
-      # The builds alternate run by run, so that a busy spell of the machine hits both.
+      # The two alternate run by run, so that a busy spell of the machine hits both.
       for build in fast literal; do
-        dir=$fast_dir
-        [[ $build == literal ]] && dir=$literal_dir
-        seconds=$(run "$build" "$dir" "$team" "$high")
+        seconds=$(run "$build" "$team" "$high")
         echo "$build,$team,1,$high,$r,$seconds" >>"$csv"
         echo "$build threads=$team 1..$high run $r: $seconds s"
       done
-      # Same pairs from both builds (the order differs between team sizes and runs).
+      # Same pairs from both paths (the order differs between team sizes and runs).
       if ! cmp -s <(grep -v '^Tempo' "$work/fast.out" | sort) \
         <(grep -v '^Tempo' "$work/literal.out" | sort); then
-        echo "scaling.sh: the builds printed different pairs for 1..$high" >&2
+        echo "scaling.sh: the paths printed different pairs for 1..$high" >&2
         exit 1
       fi
     done
