@@ -1,3 +1,4 @@
+// The validation (--validate) of 1..100000 and 1..10000000 on one thread, beside the phases.
 // Each phase over the numbers 1 to 100000 on one thread on every path, the literal loops (the
 // literal path) against the fast kernels, in candidate tests and pair comparisons per second; and
 // the pair phase on a sample of the rows of 1..2000000 against the same phase on 1..100000, on one
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "friendly.hpp"
+#include "validate.hpp"
 #include "work_share.hpp"
 
 namespace {
@@ -144,6 +146,20 @@ void pair_phase_sample(benchmark::State& state, std::int32_t high, int shares, i
       static_cast<double>(comparisons), benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// The validation of 1..high (--validate) on the calling thread, in numbers per second.
+void validation(benchmark::State& state, std::int32_t high) {
+  friendly::Answer answer;
+  for (auto _ : state) {
+    if (!friendly::validate_range(1, high, answer)) {
+      state.SkipWithError("out of memory");
+      return;
+    }
+    benchmark::DoNotOptimize(answer);
+  }
+  state.counters["numbers/s"] =
+      benchmark::Counter(high, benchmark::Counter::kIsIterationInvariantRate);
+}
+
 // One benchmark per phase, element width and kernel ("Phase/width/kernel"), then the samples.
 void register_all() {
   using Runner = void (*)(benchmark::State&, KernelPath);
@@ -156,6 +172,11 @@ void register_all() {
                                    [run = run, path](benchmark::State& state) { run(state, path); })
           ->Unit(benchmark::kMillisecond);
     }
+  }
+  for (const std::int32_t high : {kHigh, 10'000'000}) {
+    benchmark::RegisterBenchmark(("Validation/1.." + std::to_string(high)).c_str(),
+                                 [high](benchmark::State& state) { validation(state, high); })
+        ->Unit(benchmark::kMillisecond);
   }
   // The same phase on both ranges, sampled to about 5e9 comparisons, in wall-clock time.
   std::vector<int> team_sizes = {1};

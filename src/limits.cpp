@@ -22,7 +22,9 @@
 #include <utility>
 
 // LLVM's libomp reports the stack size of the threads it starts through this call of its API.
-// GNU libgomp has no such call, so the reference is weak: null there.
+// GNU libgomp has no such call, so the reference is weak: null there. (LLVM's omp.h declares it
+// too, without the weak attribute.)
+// NOLINTNEXTLINE(readability-redundant-declaration)
 extern "C" std::size_t kmp_get_stacksize_s() __attribute__((weak));
 
 namespace friendly {

@@ -157,6 +157,7 @@ bool teams_start_everywhere(std::int32_t low, std::int32_t high, int rank) {
 int run(int argc, char** argv, int rank, int ranks) {
   const std::vector<std::string> arguments = rank0_arguments(argc, argv, rank);
   std::vector<const char*> words;
+  words.reserve(arguments.size());
   for (const std::string& argument : arguments)
     words.push_back(argument.c_str());
   std::int32_t low = 0;

@@ -18,7 +18,7 @@ namespace friendly {
 namespace {
 
 // text without the blanks at either end.
-std::string trimmed(std::string text) {
+std::string trimmed(const std::string& text) {
   const std::size_t first = text.find_first_not_of(' ');
   if (first == std::string::npos) return "";
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
@@ -84,9 +84,10 @@ std::string openmp_runtime() {
 std::string processor_name() {
   // The brand string of CPUID leaves 0x80000002 to 0x80000004, 16 bytes each.
   unsigned words[12] = {};
-  for (unsigned leaf = 0; leaf < 3; ++leaf) {
-    if (__get_cpuid(0x80000002U + leaf, &words[4 * leaf], &words[4 * leaf + 1],
-                    &words[4 * leaf + 2], &words[4 * leaf + 3]) == 0) {
+  for (std::size_t leaf = 0; leaf < 3; ++leaf) {
+    unsigned* const word = words + 4 * leaf;
+    if (__get_cpuid(0x80000002U + static_cast<unsigned>(leaf), word, word + 1, word + 2,
+                    word + 3) == 0) {
       return "unknown";
     }
   }

@@ -1,12 +1,13 @@
 #include "validate.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <numeric>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "friendly.hpp"
@@ -18,16 +19,49 @@ namespace {
 // Numbers per segment of the sieve: its sums stay in the second-level cache.
 constexpr std::int64_t kSegment = std::int64_t{1} << 15;
 
-// One number's reduced ratio; numerator first, so that equal ratios sort together, in
-// increasing n.
+// Bits of the keys that one pass of the radix sort orders by.
+constexpr int kRadixBits = 11;
+constexpr std::size_t kRadix = std::size_t{1} << kRadixBits;
+
+// One number's reduced ratio: the denominator n / g < 2^31, the numerator sigma(n) / g.
 struct Entry {
   std::uint64_t numerator;
   std::uint32_t denominator;
   std::int32_t n;
 };
 
-bool operator<(const Entry& a, const Entry& b) noexcept {
-  return std::tie(a.numerator, a.denominator, a.n) < std::tie(b.numerator, b.denominator, b.n);
+// Greatest common divisor of sum and n >= 1 by Euclid's method in 32 bits, after one 64-bit
+// remainder: sum mod n < n < 2^31.
+std::uint32_t ratio_gcd(std::uint64_t sum, std::uint32_t n) noexcept {
+  std::uint32_t a = n;
+  auto b = static_cast<std::uint32_t>(sum % n);
+  while (b != 0) {
+    const std::uint32_t r = a % b;
+    a = b;
+    b = r;
+  }
+  return a;
+}
+
+// Sorts entries[0, count) by key(entry), whose values are below 2^bits, keeping the order of
+// entries with equal keys (a least-significant-digit radix sort); scratch holds count entries.
+// Returns the array that holds the result: entries or scratch.
+template <typename Key>
+Entry* radix_sort(Entry* entries, Entry* scratch, std::int64_t count, int bits, Key key) noexcept {
+  std::int64_t starts[kRadix];
+  for (int shift = 0; shift < bits; shift += kRadixBits) {
+    std::fill(starts, starts + kRadix, 0);
+    const auto digit = [&](const Entry& entry) {
+      return static_cast<std::size_t>(key(entry) >> shift) & (kRadix - 1);
+    };
+    for (std::int64_t k = 0; k < count; ++k)
+      ++starts[digit(entries[k])];
+    std::exclusive_scan(starts, starts + kRadix, starts, std::int64_t{0});
+    for (std::int64_t k = 0; k < count; ++k)
+      scratch[starts[digit(entries[k])]++] = entries[k];
+    std::swap(entries, scratch);
+  }
+  return entries;
 }
 
 bool same_ratio(const Entry& a, const Entry& b) noexcept {
@@ -72,7 +106,7 @@ std::string answer_mismatch(const Answer& searched, const Answer& sieved) {
 }
 
 std::int64_t validation_bytes(std::int32_t low, std::int32_t high) noexcept {
-  return positive_count(low, high) * static_cast<std::int64_t>(sizeof(Entry)) +
+  return 2 * positive_count(low, high) * static_cast<std::int64_t>(sizeof(Entry)) +
          kSegment * static_cast<std::int64_t>(sizeof(std::int64_t));
 }
 
@@ -80,8 +114,9 @@ bool validate_range(std::int32_t low, std::int32_t high, Answer& answer) noexcep
   const std::int64_t first = first_positive(low);
   const std::int64_t count = positive_count(low, high);
   std::unique_ptr<Entry[]> entries = allocate_array<Entry>(count);
+  std::unique_ptr<Entry[]> scratch = allocate_array<Entry>(count);
   std::unique_ptr<std::int64_t[]> sums = allocate_array<std::int64_t>(kSegment);
-  if (!entries || !sums) return false;
+  if (!entries || !scratch || !sums) return false;
 
   // Every ratio, segment by segment.
   Entry* entry = entries.get();
@@ -90,17 +125,28 @@ bool validate_range(std::int32_t low, std::int32_t high, Answer& answer) noexcep
     const std::int64_t* sum_of = sums.get();
     sieve_segment(first + from, size, sums.get());
     for (std::int64_t n = first + from; n < first + from + size; ++n, ++sum_of, ++entry) {
-      const std::int64_t sum = n == 1 ? 2 : *sum_of;
-      const std::int64_t g = std::gcd(sum, n);
-      *entry = {static_cast<std::uint64_t>(sum / g), static_cast<std::uint32_t>(n / g),
-                static_cast<std::int32_t>(n)};
+      const auto sum = static_cast<std::uint64_t>(n == 1 ? 2 : *sum_of);
+      const auto number = static_cast<std::uint32_t>(n);
+      const std::uint32_t g = ratio_gcd(sum, number);
+      *entry = {sum / g, number / g, static_cast<std::int32_t>(n)};
     }
   }
 
-  // Equal ratios side by side, each run in increasing n: every two of a run are a pair.
-  Entry* const begin = entries.get();
+  // Equal ratios side by side, by denominator and then by numerator; the sort keeps each run in
+  // increasing n. Every two of a run are a pair.
+  std::uint64_t largest_numerator = 0;
+  std::uint32_t largest_denominator = 0;
+  for (const Entry* each = entries.get(); each != entry; ++each) {
+    largest_numerator = std::max(largest_numerator, each->numerator);
+    largest_denominator = std::max(largest_denominator, each->denominator);
+  }
+  Entry* begin = radix_sort(entries.get(), scratch.get(), count,
+                            static_cast<int>(std::bit_width(largest_denominator)),
+                            [](const Entry& e) { return std::uint64_t{e.denominator}; });
+  begin = radix_sort(begin, begin == entries.get() ? scratch.get() : entries.get(), count,
+                     static_cast<int>(std::bit_width(largest_numerator)),
+                     [](const Entry& e) { return e.numerator; });
   Entry* const end = begin + count;
-  std::sort(begin, end);
   Answer found;
   for (const Entry* run = begin; run != end;) {
     const Entry* run_end = run + 1;

@@ -1,6 +1,6 @@
 // The independent check of a search's answer: the same pairs found by another method, outside
-// the timed search. Divisor sums come from a segmented sieve and equal ratios from sorting, which
-// the search itself never does.
+// the timed search. Divisor sums come from a segmented sieve and equal ratios from sorting (a
+// radix sort), which the search itself never does.
 #pragma once
 
 #include <cstdint>

@@ -168,7 +168,7 @@ TEST(Program, UnwritableOutputFailsWithStatusOne) {
 // (a string's quotes removed); empty when the key is missing.
 std::string report_value(const std::string& report, const std::string& key) {
   std::smatch match;
-  if (std::regex_search(report, match, std::regex("\"" + key + "\":(\"[^\"]*\"|[^,}]*)"))) {
+  if (std::regex_search(report, match, std::regex("\"" + key + R"(":("[^"]*"|[^,}]*))"))) {
     std::string value = match[1];
     return value.front() == '"' ? value.substr(1, value.size() - 2) : value;
   }
@@ -181,7 +181,7 @@ std::vector<std::string> available_paths() {
   std::vector<std::string> paths;
   for (const char* path : {"literal", "portable", "avx2", "avx512"}) {
     const ProgramRun run = run_program("1 2", std::string("FRIENDLY_KERNELS=") + path);
-    if (run.status == 0) paths.push_back(path);
+    if (run.status == 0) paths.emplace_back(path);
   }
   EXPECT_GE(paths.size(), 2u);
   return paths;
