@@ -31,6 +31,7 @@ struct ChildSetup {
   int out = -1;
   int err = -1;
   const char* threads = nullptr;  // OMP_NUM_THREADS, when set
+  const char* kernels = nullptr;  // FRIENDLY_KERNELS, when set
   bool ignore_sigpipe = false;
   rlim_t file_size = 0;  // when set, files may grow to this many bytes
 };
@@ -56,6 +57,8 @@ pid_t spawn(const std::vector<std::string>& command, const ChildSetup& setup) {
   }
   // NOLINTNEXTLINE(concurrency-mt-unsafe): the child of fork has one thread.
   if (setup.threads != nullptr) setenv("OMP_NUM_THREADS", setup.threads, 1);
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the child of fork has one thread.
+  if (setup.kernels != nullptr) setenv("FRIENDLY_KERNELS", setup.kernels, 1);
   execvp(argv[0], argv.data());
   _exit(127);
 }
@@ -111,12 +114,13 @@ class TempFile {
 
 // Every pair line of a run with the given team size, sorted, after checking that each line is
 // whole and well formed and that the time line comes once, last.
-std::vector<std::string> checked_pair_lines(const char* low, const char* high,
-                                            const char* threads) {
+std::vector<std::string> checked_pair_lines(const char* low, const char* high, const char* threads,
+                                            const char* kernels = nullptr) {
   TempFile out("out");
   TempFile err("err");
-  const int status = wait_for(
-      spawn({FRIENDLY_PROGRAM, low, high}, {.out = out.fd(), .err = err.fd(), .threads = threads}));
+  const int status =
+      wait_for(spawn({FRIENDLY_PROGRAM, low, high},
+                     {.out = out.fd(), .err = err.fd(), .threads = threads, .kernels = kernels}));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << threads << " threads: " << status;
   EXPECT_EQ(err.text(), "") << threads << " threads";
 
@@ -143,6 +147,15 @@ TEST(ManyThreads, EveryTeamSizePrintsTheSameWholeLines) {
   ASSERT_GT(one.size(), 500u);
   for (const char* threads : {"2", "7", "64"})
     EXPECT_EQ(checked_pair_lines("-3000", "50000", threads), one) << threads << " threads";
+  // Every path that this processor runs, the literal loops on a shorter range.
+  const std::vector<std::string> short_one = checked_pair_lines("-3000", "20000", "1");
+  for (const char* kernels : {"literal", "portable", "avx2", "avx512"}) {
+    const std::string probe =
+        std::string("FRIENDLY_KERNELS=") + kernels + " '" FRIENDLY_PROGRAM "' 1 2 > /dev/null 2>&1";
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the test process runs one thread.
+    if (std::system(probe.c_str()) != 0) continue;  // a path this processor lacks
+    EXPECT_EQ(checked_pair_lines("-3000", "20000", "13", kernels), short_one) << kernels;
+  }
 }
 
 // How `friendlyNumbers 1 100000 | head -n 1` ended.
