@@ -184,7 +184,7 @@ void register_all() {
   // The large sample on one thread with other tilings around the chosen one: quarter, half and
   // the whole first-level cache, groups of 32, 128 and 256 blocks.
   const friendly::CacheSizes caches = friendly::core_caches();
-  const std::int64_t level1 = caches.level1_data > 0 ? caches.level1_data : 32 * 1024;
+  const std::int64_t level1 = caches.level1_data > 0 ? caches.level1_data : std::int64_t{32} * 1024;
   for (const std::int64_t tile_bytes : {level1 / 4, level1 / 2, level1}) {
     for (const int group_blocks : {32, 128, 256}) {
       const friendly::PairTiling other{tile_bytes / 64 * 64, group_blocks};

@@ -136,7 +136,38 @@ struct PairTally {
 // Comparisons of the block of kRowBlock rows (cut at length) that starts at first_row.
 constexpr double block_comparisons(std::int64_t first_row, std::int64_t length) noexcept {
   const std::int64_t rows = length - first_row < kRowBlock ? length - first_row : kRowBlock;
-  return static_cast<double>(rows * (length - 1 - first_row) - rows * (rows - 1) / 2);
+  const std::int64_t comparisons = rows * (length - 1 - first_row) - rows * (rows - 1) / 2;
+  return static_cast<double>(comparisons);
+}
+
+// The meter that this thread draws the pair phase on: progress, started with this thread's and
+// the phase's comparisons, on thread 0; null on the others or where progress is null. Thread 0's
+// blocks are blocks 0, T, 2T, ... of the share's own_blocks: the static schedule deals them
+// round-robin in the order of the threads.
+inline ProgressMeter* start_pair_meter(ProgressMeter* progress, std::int64_t length,
+                                       std::int64_t own_blocks, int share, int shares,
+                                       int threads) noexcept {
+  if (progress == nullptr || omp_get_thread_num() != 0) return nullptr;
+  double own_work = 0;
+  double phase_work = 0;
+  for (std::int64_t b = 0; b < own_blocks; ++b) {
+    const double work =
+        block_comparisons(share_item(b * kRowBlock, kRowBlock, share, shares), length);
+    phase_work += work;
+    if (b % threads == 0) own_work += work;
+  }
+  begin_pair_progress(*progress, own_work, phase_work, omp_get_wtime());
+  return progress;
+}
+
+// Adds the comparisons of the blocks that start at first_rows[0 .. blocks) to own_done, this
+// thread's comparisons so far, and lets the meter draw, where there is one.
+inline void pair_blocks_done(ProgressMeter* meter, double& own_done, const std::int64_t* first_rows,
+                             int blocks, std::int64_t length) noexcept {
+  if (meter == nullptr) return;
+  for (int b = 0; b < blocks; ++b)
+    own_done += block_comparisons(first_rows[b], length);
+  pair_progress(*meter, own_done);
 }
 
 // The pair phase of rows i of share `share` of `shares` in blocks of kRowBlock rows
@@ -167,22 +198,10 @@ bool pair_phase(std::int64_t length, const std::int32_t* values, const Ratio* nu
   int grouped = 0;
   const int group_blocks = tiling.group_blocks;
 
-  // Only thread 0 sees the meter. Its blocks are blocks 0, T, 2T, ... of the share (the
-  // static schedule deals them round-robin in the order of the threads), and its share of its
-  // own comparisons stands for the phase's.
-  ProgressMeter* const meter = omp_get_thread_num() == 0 ? progress : nullptr;
+  // Only thread 0 sees the meter; its share of its own comparisons stands for the phase's.
+  ProgressMeter* const meter =
+      start_pair_meter(progress, length, own_blocks, share, shares, threads);
   double own_done = 0;
-  if (meter != nullptr) {
-    double own_work = 0;
-    double phase_work = 0;
-    for (std::int64_t b = 0; b < own_blocks; ++b) {
-      const double work =
-          block_comparisons(share_item(b * kRowBlock, kRowBlock, share, shares), length);
-      phase_work += work;
-      if (b % threads == 0) own_work += work;
-    }
-    begin_pair_progress(*meter, own_work, phase_work, omp_get_wtime());
-  }
 
   // Blocks dealt out cyclically, so every thread gets long and short rows.
 #pragma omp for schedule(static, kRowBlock)
@@ -194,10 +213,8 @@ bool pair_phase(std::int64_t length, const std::int32_t* values, const Ratio* nu
       continue;
     }
     if constexpr (Path == KernelPath::literal) {
-      if (meter != nullptr && m % kRowBlock == 0) {
-        pair_progress(*meter, own_done);
-        own_done += block_comparisons(i, length);
-      }
+      // The literal rows count as done as their block starts, as the ratio phase's chunks do.
+      if (m % kRowBlock == 0) pair_blocks_done(meter, own_done, &i, 1, length);
       scan_row_literal(i, length, numerators, denominators,
                        [&](std::int64_t row, std::int64_t col) {
                          if (!print(row, col)) stopped = true;
@@ -212,11 +229,7 @@ bool pair_phase(std::int64_t length, const std::int32_t* values, const Ratio* nu
       if (grouped < group_blocks && !last_block) continue;
       stopped = !scan_blocks<Path>(group, grouped, length, numerators, denominators,
                                    tiling.tile_bytes, print);
-      if (meter != nullptr) {
-        for (int b = 0; b < grouped; ++b)
-          own_done += block_comparisons(group[b], length);
-        pair_progress(*meter, own_done);
-      }
+      pair_blocks_done(meter, own_done, group, grouped, length);
       grouped = 0;
     }
   }

@@ -29,10 +29,10 @@ struct TerminalRun {
   std::string err;       // standard error, where it went to a file
 };
 
-// True when script(1) can be run.
+// True when script(1) can run a command on a pseudo-terminal here.
 bool have_script() {
   // NOLINTNEXTLINE(concurrency-mt-unsafe): the test process runs one thread.
-  return std::system("script --version > /dev/null 2>&1") == 0;
+  return std::system("script -qec true /dev/null < /dev/null > /dev/null 2>&1") == 0;
 }
 
 // Runs the program with the given environment prefix and arguments on a pseudo-terminal, its
@@ -126,7 +126,10 @@ const LongRange& long_range() {
 class Terminal : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!have_script()) GTEST_SKIP() << "no script(1) to run a pseudo-terminal (util-linux)";
+    if (!have_script()) {
+      GTEST_SKIP() << "no script(1) (util-linux, Debian package bsdutils) that can open a "
+                      "pseudo-terminal here";
+    }
   }
 };
 

@@ -115,7 +115,7 @@ TEST(FailedWrite, StopsEveryThreadWithinItsNextBlocks) {
     EXPECT_NE(std::ferror(out), 0);
     // Each thread finishes at most the group of blocks it was scanning, and one more: a sixth
     // of all pairs with three threads.
-    EXPECT_LT(friendly::counted_comparisons(), threads * 2 * group_rows * kHigh)
+    EXPECT_LT(friendly::counted_comparisons(), std::int64_t{threads} * 2 * group_rows * kHigh)
         << threads << " threads";
     std::fclose(out);
   }
