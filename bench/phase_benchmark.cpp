@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "cache_sizes.hpp"
 #include "friendly.hpp"
 #include "validate.hpp"
 #include "work_share.hpp"
@@ -98,17 +99,19 @@ const Ratios<Ratio>& ratios(std::int32_t high) {
   return arrays;
 }
 
-// The pair phase of share `share` of `shares` of the ratios r on path, with a team of threads.
+// The search's own pair phase of share `share` of `shares` of the ratios r on a path, in a team
+// of `threads` threads with the given tiling, its lines on out.
 template <typename Ratio>
 void run_pair_phase(KernelPath path, std::int64_t length, const Ratios<Ratio>& r, int share,
-                    int shares, int threads, std::FILE* out) {
+                    int shares, int threads, std::FILE* out, const friendly::PairTiling& tiling) {
   friendly::on_path(path, [&]<KernelPath Path>() {
-#pragma omp parallel num_threads(threads)
+#pragma omp parallel num_threads(threads) default(none) \
+    shared(length, r, share, shares, out, tiling)
     {
       friendly::PairTally tally;
       static_cast<void>(friendly::pair_phase<Path>(length, r.values.data(), r.numerators.data(),
-                                                   r.denominators.data(), share, shares, out,
-                                                   tally));
+                                                   r.denominators.data(), share, shares, out, tally,
+                                                   tiling));
     }
   });
 }
@@ -120,23 +123,25 @@ void pair_phase(benchmark::State& state, KernelPath path) {
   const Ratios<Ratio>& r = ratios<Ratio>(kHigh);
   const auto length = static_cast<std::int64_t>(r.values.size());
   std::FILE* out = std::fopen("/dev/null", "w");
+  const friendly::PairTiling tiling = friendly::pair_tiling(friendly::core_caches());
   for (auto _ : state)
-    run_pair_phase(path, length, r, 0, 1, 1, out);
+    run_pair_phase(path, length, r, 0, 1, 1, out, tiling);
   std::fclose(out);
   const std::int64_t comparisons = length * (length - 1) / 2;
   state.counters["comparisons/s"] = benchmark::Counter(
       static_cast<double>(comparisons), benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// The pair phase of 1..high on the fastest path with a team of the given size, over share 0 of
-// `shares`: every shares-th block of rows, a sample spread over the whole triangle.
-void pair_phase_sample(benchmark::State& state, std::int32_t high, int shares, int threads) {
+// The pair phase of 1..high on the fastest path with a team of the given size and tiling, over
+// share 0 of `shares`: every shares-th block of rows, a sample spread over the whole triangle.
+void pair_phase_sample(benchmark::State& state, std::int32_t high, int shares, int threads,
+                       const friendly::PairTiling& tiling) {
   const Ratios<std::int32_t>& r = ratios<std::int32_t>(high);
   const auto length = static_cast<std::int64_t>(r.values.size());
   const KernelPath path = friendly::fastest_path();
   std::FILE* out = std::fopen("/dev/null", "w");
   for (auto _ : state)
-    run_pair_phase(path, length, r, 0, shares, threads, out);
+    run_pair_phase(path, length, r, 0, shares, threads, out, tiling);
   std::fclose(out);
   std::int64_t comparisons = 0;
   const std::int64_t rows = friendly::share_length(length, friendly::kRowBlock, 0, shares);
@@ -178,7 +183,9 @@ void register_all() {
                                  [high](benchmark::State& state) { validation(state, high); })
         ->Unit(benchmark::kMillisecond);
   }
-  // The same phase on both ranges, sampled to about 5e9 comparisons, in wall-clock time.
+  // The same phase on both ranges, sampled to about 5e9 comparisons, in wall-clock time, with
+  // the tiling that the search chooses on this processor.
+  const friendly::PairTiling tiling = friendly::pair_tiling(friendly::core_caches());
   std::vector<int> team_sizes = {1};
   if (omp_get_num_procs() > 1) team_sizes.push_back(omp_get_num_procs());
   for (const int threads : team_sizes) {
@@ -186,10 +193,28 @@ void register_all() {
       const std::string name = "PairPhaseSample/1.." + std::to_string(high) + "/every" +
                                std::to_string(shares) +
                                "th_block/threads:" + std::to_string(threads);
-      benchmark::RegisterBenchmark(name.c_str(),
-                                   [high = high, shares = shares, threads](benchmark::State& s) {
-                                     pair_phase_sample(s, high, shares, threads);
-                                   })
+      benchmark::RegisterBenchmark(
+          name.c_str(),
+          [high = high, shares = shares, threads, tiling](benchmark::State& s) {
+            pair_phase_sample(s, high, shares, threads, tiling);
+          })
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime();
+    }
+  }
+  // The large sample on one thread with other tilings around the chosen one: quarter, half and
+  // the whole first-level cache, groups of 32, 128 and 256 blocks.
+  const friendly::CacheSizes caches = friendly::core_caches();
+  const std::int64_t level1 = caches.level1_data > 0 ? caches.level1_data : std::int64_t{32} * 1024;
+  for (const std::int64_t tile_bytes : {level1 / 4, level1 / 2, level1}) {
+    for (const int group_blocks : {32, 128, 256}) {
+      const friendly::PairTiling other{tile_bytes / 64 * 64, group_blocks};
+      const std::string name = "PairPhaseTiling/1.." + std::to_string(kLargeHigh) +
+                               "/tile:" + std::to_string(other.tile_bytes / 1024) +
+                               "KiB/group:" + std::to_string(group_blocks);
+      benchmark::RegisterBenchmark(
+          name.c_str(),
+          [other](benchmark::State& s) { pair_phase_sample(s, kLargeHigh, 400, 1, other); })
           ->Unit(benchmark::kMillisecond)
           ->UseRealTime();
     }

@@ -4,13 +4,17 @@
 
 #include <memory>
 
+#include "cache_sizes.hpp"
+#include "progress.hpp"
+
 namespace friendly {
 
 namespace {
 
 // search on the path Path.
 template <KernelPath Path, typename Ratio>
-bool search_on(std::int32_t low, std::int32_t high, std::FILE* out, SearchReport* report) {
+bool search_on(std::int32_t low, std::int32_t high, std::FILE* out, SearchReport* report,
+               std::FILE* progress) {
   const std::int64_t length = range_length(low, high);
 
   std::unique_ptr<std::int32_t[]> values = allocate_array<std::int32_t>(length);
@@ -25,27 +29,33 @@ bool search_on(std::int32_t low, std::int32_t high, std::FILE* out, SearchReport
   // One region, two phases; the ratio phase's barrier keeps every ratio stored before any
   // thread compares. A failed write shows in out's error flag, which the caller reads. Each
   // thread's counts are summed at the region's end; thread 0 reads the clock as it leaves the
-  // barrier, which adds no synchronisation.
+  // barrier, which adds no synchronisation, and alone draws the progress meter, if any.
+  const PairTiling tiling = pair_tiling(core_caches());
   std::int64_t tests = 0;
   std::int64_t pairs = 0;
   std::uint64_t checksum = 0;
   int threads = 0;
   const double start = omp_get_wtime();
   double barrier = start;
+  ProgressMeter meter = start_progress(progress, start);
+  ProgressMeter* const shown = progress != nullptr ? &meter : nullptr;
 #pragma omp parallel default(none) shared(low, length, value, numerator, denominator, out, \
-                                              threads, barrier) reduction(+ : tests, pairs, checksum)
+                                              threads, barrier, tiling, shown)                \
+    reduction(+ : tests, pairs, checksum)
   {
-    tests += ratio_phase<Path>(low, length, value, numerator, denominator, 0, 1);
+    tests += ratio_phase<Path>(low, length, value, numerator, denominator, 0, 1, shown);
     if (omp_get_thread_num() == 0) {
       barrier = omp_get_wtime();
       threads = omp_get_num_threads();
     }
     PairTally tally;
-    static_cast<void>(pair_phase<Path>(length, value, numerator, denominator, 0, 1, out, tally));
+    static_cast<void>(
+        pair_phase<Path>(length, value, numerator, denominator, 0, 1, out, tally, tiling, shown));
     pairs += tally.pairs;
     checksum += tally.checksum;
   }
   const double stop = omp_get_wtime();
+  if (shown != nullptr) end_progress(meter);
 
   values.reset();
   numerators.reset();
@@ -60,19 +70,22 @@ bool search_on(std::int32_t low, std::int32_t high, std::FILE* out, SearchReport
 
 template <typename Ratio>
 bool search(std::int32_t low, std::int32_t high, KernelPath path, std::FILE* out,
-            SearchReport* report) {
-  return on_path(path,
-                 [&]<KernelPath Path>() { return search_on<Path, Ratio>(low, high, out, report); });
+            SearchReport* report, std::FILE* progress) {
+  return on_path(path, [&]<KernelPath Path>() {
+    return search_on<Path, Ratio>(low, high, out, report, progress);
+  });
 }
 
 template bool search<std::int32_t>(std::int32_t, std::int32_t, KernelPath, std::FILE*,
-                                   SearchReport*);
+                                   SearchReport*, std::FILE*);
 template bool search<std::int64_t>(std::int32_t, std::int32_t, KernelPath, std::FILE*,
-                                   SearchReport*);
+                                   SearchReport*, std::FILE*);
 
 bool FriendlyNumbers(std::int32_t low, std::int32_t high, KernelPath path, SearchReport* report) {
-  return needs_wide_ratios(low, high) ? search<std::int64_t>(low, high, path, stdout, report)
-                                      : search<std::int32_t>(low, high, path, stdout, report);
+  std::FILE* const progress = progress_wanted(stdout) ? stderr : nullptr;
+  return needs_wide_ratios(low, high)
+             ? search<std::int64_t>(low, high, path, stdout, report, progress)
+             : search<std::int32_t>(low, high, path, stdout, report, progress);
 }
 
 }  // namespace friendly

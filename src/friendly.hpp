@@ -57,16 +57,18 @@ struct SearchReport {
 
 // The search of low..high (high >= low - 1) with ratio elements of type Ratio (int32_t where
 // needs_wide_ratios is false, else int64_t) on the given (available) path, printing the pair
-// lines on out; report, when not null, receives what it did. Returns false, having searched and
-// printed nothing, when the arrays cannot be allocated.
+// lines on out; report, when not null, receives what it did; progress, when not null, is the
+// terminal that the progress meter (progress.hpp) is drawn on and erased from before it returns.
+// Returns false, having searched and printed nothing, when the arrays cannot be allocated.
 template <typename Ratio>
 [[nodiscard]] bool search(std::int32_t low, std::int32_t high, KernelPath path, std::FILE* out,
-                          SearchReport* report = nullptr);
+                          SearchReport* report = nullptr, std::FILE* progress = nullptr);
 
 // Prints one pair line on standard output for every pair of numbers from low to high
 // (high >= low - 1) with equal ratios, in one OpenMP parallel region of the runtime's default
-// team size, on the given (available) path; report as search's. Returns false, having searched
-// and printed nothing, when the arrays cannot be allocated.
+// team size, on the given (available) path; report as search's. Draws the progress meter on
+// standard error where progress_wanted(stdout). Returns false, having searched and printed
+// nothing, when the arrays cannot be allocated.
 [[nodiscard]] bool FriendlyNumbers(std::int32_t low, std::int32_t high,
                                    KernelPath path = fastest_path(),
                                    SearchReport* report = nullptr);

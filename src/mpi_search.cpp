@@ -13,7 +13,9 @@
 #include <type_traits>
 #include <vector>
 
+#include "cache_sizes.hpp"
 #include "friendly.hpp"
+#include "progress.hpp"
 
 namespace friendly {
 
@@ -166,15 +168,19 @@ RankSearch search_ranks_on(std::int32_t low, std::int32_t high, MPI_Comm comm, s
   std::fill(denominator + length, denominator + padded, 0);
 
   // Ratio phase: this rank's chunks on its threads. MPI is called only outside the parallel
-  // regions, from the main thread, so each phase has a region of its own.
+  // regions, from the main thread, so each phase has a region of its own. Rank 0's thread 0
+  // draws the progress meter from rank 0's share, when it is wanted.
+  const PairTiling tiling = pair_tiling(core_caches());
   double since = omp_get_wtime();
   const double start = since;
+  ProgressMeter meter = start_progress(stderr, start);
+  ProgressMeter* const shown = rank == 0 && progress_wanted(out) ? &meter : nullptr;
   std::int64_t tests = 0;
   int threads = 0;
 #pragma omp parallel default(none) shared(low, length, value, numerator, denominator, rank, \
-                                              ranks, threads) reduction(+ : tests)
+                                              ranks, threads, shown) reduction(+ : tests)
   {
-    tests += ratio_phase<Path>(low, length, value, numerator, denominator, rank, ranks);
+    tests += ratio_phase<Path>(low, length, value, numerator, denominator, rank, ranks, shown);
     if (omp_get_thread_num() == 0) threads = omp_get_num_threads();
   }
   const double ratio_end = omp_get_wtime();
@@ -196,16 +202,17 @@ RankSearch search_ranks_on(std::int32_t low, std::int32_t high, MPI_Comm comm, s
   const double pair_start = omp_get_wtime();
   if (lines != nullptr) {
 #pragma omp parallel default(none) shared(length, value, numerator, denominator, rank, ranks, \
-                                              lines) reduction(+ : pairs, checksum)
+                                              lines, tiling, shown) reduction(+ : pairs, checksum)
     {
       PairTally tally;
-      static_cast<void>(
-          pair_phase<Path>(length, value, numerator, denominator, rank, ranks, lines, tally));
+      static_cast<void>(pair_phase<Path>(length, value, numerator, denominator, rank, ranks, lines,
+                                         tally, tiling, shown));
       pairs += tally.pairs;
       checksum += tally.checksum;
     }
   }
   const double pair_end = omp_get_wtime();
+  if (shown != nullptr) end_progress(meter);
   int lost = lines == nullptr || std::ferror(lines) != 0 ? 1 : 0;
   if (lines != nullptr && std::fclose(lines) != 0) lost = 1;
   const auto release = [](char* buffer) { std::free(buffer); };

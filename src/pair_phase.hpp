@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "kernels.hpp"
+#include "progress.hpp"
 #include "work_share.hpp"
 
 namespace friendly {
@@ -29,14 +30,19 @@ constexpr std::uint64_t pair_mix(std::int32_t a, std::int32_t b) noexcept {
   return x;
 }
 
-// Blocks of kRowBlock rows that one thread compares together against each tile of columns, and
-// the tile's size: small enough to stay in the first-level cache while every block reads it.
-// The first block of a group reads each tile from memory; with 32 blocks (256 rows) that one
-// stream no longer holds the group back once the ratios outgrow the caches (on one thread of
-// this project's Xeon, 1..2000000 ran at about 80 % of the rate of 1..100000 with 8 blocks and
-// 92 to 96 % with 32; tiles of 16 to 128 KiB did about as well as 32).
-inline constexpr int kGroupBlocks = 32;
-inline constexpr std::int64_t kTileBytes = std::int64_t{32} * 1024;
+// How a thread shares its reads of the columns among its blocks of kRowBlock rows: it compares
+// a group of group_blocks blocks together against each tile of tile_bytes of numerators in turn.
+// The first block of a group reads the tile from wherever the columns are (memory, or the
+// shared cache), the others from the first-level cache; pair_tiling (cache_sizes.hpp) sizes the
+// tile from that cache, and the group so that the one far read of each tile is shared by many
+// blocks.
+struct PairTiling {
+  std::int64_t tile_bytes = std::int64_t{16} * 1024;  // a positive multiple of 64 bytes
+  int group_blocks = 256;                             // 1 to kMaxGroupBlocks
+};
+
+// Most blocks of rows in one group: the bound of the block scan's arrays on the stack.
+inline constexpr int kMaxGroupBlocks = 256;
 
 // Calls report(i, j) for every column j of row i (i < j < length) whose ratio equals row i's,
 // in increasing j, comparing numerators first and denominators only when those are equal.
@@ -54,12 +60,12 @@ void scan_row_literal(std::int64_t i, std::int64_t length, const Ratio* numerato
 // tile of columns where it met one.
 template <KernelPath Path, typename Ratio>
 void find_match_tiles(const std::int64_t* first_rows, int blocks, std::int64_t length,
-                      const Ratio* numerators, const Ratio* denominators,
-                      std::int64_t (&match_from)[kGroupBlocks][kRowBlock],
-                      std::int64_t (&match_to)[kGroupBlocks][kRowBlock]) noexcept {
-  constexpr std::int64_t kTile = kTileBytes / static_cast<std::int64_t>(sizeof(Ratio));
-  for (std::int64_t tile = first_rows[0] + 1; tile < length; tile += kTile) {
-    const std::int64_t tile_end = length - tile < kTile ? length : tile + kTile;
+                      const Ratio* numerators, const Ratio* denominators, std::int64_t tile_bytes,
+                      std::int64_t (&match_from)[kMaxGroupBlocks][kRowBlock],
+                      std::int64_t (&match_to)[kMaxGroupBlocks][kRowBlock]) noexcept {
+  const std::int64_t tile_columns = tile_bytes / static_cast<std::int64_t>(sizeof(Ratio));
+  for (std::int64_t tile = first_rows[0] + 1; tile < length; tile += tile_columns) {
+    const std::int64_t tile_end = length - tile < tile_columns ? length : tile + tile_columns;
     for (int b = 0; b < blocks; ++b) {
       const std::int64_t first = first_rows[b];
       if (tile_end <= first + 1) break;  // this block's columns, and later blocks', start later
@@ -76,20 +82,26 @@ void find_match_tiles(const std::int64_t* first_rows, int blocks, std::int64_t l
 }
 
 // Calls report(i, j) for every pair of equal ratios with i in one of the blocks of kRowBlock
-// rows that start at first_rows[0] < first_rows[1] < ... (blocks <= kGroupBlocks, each block
+// rows that start at first_rows[0] < first_rows[1] < ... (blocks <= kMaxGroupBlocks, each block
 // cut at length) and i < j < length, in the order of scan_row_literal over these rows, until
 // report returns false; returns false if it did. A first pass compares every block's rows
-// against each tile of columns while the tile is in cache, to find where each row has a match;
-// only those rows, between their first and last such tile, are then scanned and reported.
+// against each tile of tile_bytes of columns while the tile is in cache, to find where each row
+// has a match; only those rows, between their first and last such tile, are then scanned and
+// reported.
 template <KernelPath Path, typename Ratio, typename Report>
 bool scan_blocks(const std::int64_t* first_rows, int blocks, std::int64_t length,
-                 const Ratio* numerators, const Ratio* denominators, Report&& report) {
+                 const Ratio* numerators, const Ratio* denominators, std::int64_t tile_bytes,
+                 Report&& report) {
   // Where each row met its ratio: the second pass finds the matches there instead of streaming
   // the rest of the row again.
-  std::int64_t match_from[kGroupBlocks][kRowBlock];
-  std::int64_t match_to[kGroupBlocks][kRowBlock] = {};
-  find_match_tiles<Path>(first_rows, blocks, length, numerators, denominators, match_from,
-                         match_to);
+  std::int64_t match_from[kMaxGroupBlocks][kRowBlock];
+  std::int64_t match_to[kMaxGroupBlocks][kRowBlock];
+  for (int b = 0; b < blocks; ++b) {
+    for (std::int64_t& to : match_to[b])
+      to = 0;
+  }
+  find_match_tiles<Path>(first_rows, blocks, length, numerators, denominators, tile_bytes,
+                         match_from, match_to);
 
   // Second pass: the rows with a match, in order, each match at its column.
   for (int b = 0; b < blocks; ++b) {
@@ -107,11 +119,12 @@ bool scan_blocks(const std::int64_t* first_rows, int blocks, std::int64_t length
   return true;
 }
 
-// scan_blocks of the one block of rows that starts at first_row.
+// scan_blocks of the one block of rows that starts at first_row, with the default tiles.
 template <KernelPath Path, typename Ratio, typename Report>
 bool scan_block(std::int64_t first_row, std::int64_t length, const Ratio* numerators,
                 const Ratio* denominators, Report&& report) {
-  return scan_blocks<Path>(&first_row, 1, length, numerators, denominators, report);
+  return scan_blocks<Path>(&first_row, 1, length, numerators, denominators, PairTiling{}.tile_bytes,
+                           report);
 }
 
 // What one thread's share of the pair phase printed: its lines and their checksum (pair_mix).
@@ -120,16 +133,55 @@ struct PairTally {
   std::uint64_t checksum = 0;
 };
 
+// Comparisons of the block of kRowBlock rows (cut at length) that starts at first_row.
+constexpr double block_comparisons(std::int64_t first_row, std::int64_t length) noexcept {
+  const std::int64_t rows = length - first_row < kRowBlock ? length - first_row : kRowBlock;
+  const std::int64_t comparisons = rows * (length - 1 - first_row) - rows * (rows - 1) / 2;
+  return static_cast<double>(comparisons);
+}
+
+// The meter that this thread draws the pair phase on: progress, started with this thread's and
+// the phase's comparisons, on thread 0; null on the others or where progress is null. Thread 0's
+// blocks are blocks 0, T, 2T, ... of the share's own_blocks: the static schedule deals them
+// round-robin in the order of the threads.
+inline ProgressMeter* start_pair_meter(ProgressMeter* progress, std::int64_t length,
+                                       std::int64_t own_blocks, int share, int shares,
+                                       int threads) noexcept {
+  if (progress == nullptr || omp_get_thread_num() != 0) return nullptr;
+  double own_work = 0;
+  double phase_work = 0;
+  for (std::int64_t b = 0; b < own_blocks; ++b) {
+    const double work =
+        block_comparisons(share_item(b * kRowBlock, kRowBlock, share, shares), length);
+    phase_work += work;
+    if (b % threads == 0) own_work += work;
+  }
+  begin_pair_progress(*progress, own_work, phase_work, omp_get_wtime());
+  return progress;
+}
+
+// Adds the comparisons of the blocks that start at first_rows[0 .. blocks) to own_done, this
+// thread's comparisons so far, and lets the meter draw, where there is one.
+inline void pair_blocks_done(ProgressMeter* meter, double& own_done, const std::int64_t* first_rows,
+                             int blocks, std::int64_t length) noexcept {
+  if (meter == nullptr) return;
+  for (int b = 0; b < blocks; ++b)
+    own_done += block_comparisons(first_rows[b], length);
+  pair_progress(*meter, own_done);
+}
+
 // The pair phase of rows i of share `share` of `shares` in blocks of kRowBlock rows
-// (work_share.hpp), each against every column j > i, on Path's kernels: prints values[i] and
-// values[j] on out with kPairFormat where the ratios are equal, and adds each printed line to
-// tally. Every thread of the enclosing parallel region must call it: its loop deals the share's
-// blocks out statically, so a thread's lines come in row, then column order. A thread stops
+// (work_share.hpp), each against every column j > i, on Path's kernels with the given tiling:
+// prints values[i] and values[j] on out with kPairFormat where the ratios are equal, and adds
+// each printed line to tally. Every thread of the enclosing parallel region must call it: its
+// loop deals the share's blocks out statically, so a thread's lines come in row, then column
+// order. Thread 0 draws progress, when not null, between its groups of blocks. A thread stops
 // scanning once out has an error; returns false if it did.
 template <KernelPath Path, typename Ratio>
 bool pair_phase(std::int64_t length, const std::int32_t* values, const Ratio* numerators,
-                const Ratio* denominators, int share, int shares, std::FILE* out,
-                PairTally& tally) noexcept {
+                const Ratio* denominators, int share, int shares, std::FILE* out, PairTally& tally,
+                const PairTiling& tiling = PairTiling{},
+                ProgressMeter* progress = nullptr) noexcept {
   const std::int64_t own = share_length(length, kRowBlock, share, shares);
   const std::int64_t own_blocks = (own + kRowBlock - 1) / kRowBlock;
   const int threads = omp_get_num_threads();
@@ -142,8 +194,14 @@ bool pair_phase(std::int64_t length, const std::int32_t* values, const Ratio* nu
   // A failed write (this thread's, or another's, seen in the stream's error flag at each block)
   // ends the scan: the run has failed, and what is left would only be lost.
   bool stopped = false;
-  std::int64_t group[kGroupBlocks];
+  std::int64_t group[kMaxGroupBlocks];
   int grouped = 0;
+  const int group_blocks = tiling.group_blocks;
+
+  // Only thread 0 sees the meter; its share of its own comparisons stands for the phase's.
+  ProgressMeter* const meter =
+      start_pair_meter(progress, length, own_blocks, share, shares, threads);
+  double own_done = 0;
 
   // Blocks dealt out cyclically, so every thread gets long and short rows.
 #pragma omp for schedule(static, kRowBlock)
@@ -155,6 +213,8 @@ bool pair_phase(std::int64_t length, const std::int32_t* values, const Ratio* nu
       continue;
     }
     if constexpr (Path == KernelPath::literal) {
+      // The literal rows count as done as their block starts, as the ratio phase's chunks do.
+      if (m % kRowBlock == 0) pair_blocks_done(meter, own_done, &i, 1, length);
       scan_row_literal(i, length, numerators, denominators,
                        [&](std::int64_t row, std::int64_t col) {
                          if (!print(row, col)) stopped = true;
@@ -162,12 +222,14 @@ bool pair_phase(std::int64_t length, const std::int32_t* values, const Ratio* nu
     } else {
       // The static schedule hands a thread its blocks whole and in increasing order (blocks t,
       // t + T, ... of its share), so each block's first row stands for the block, and a group
-      // of kGroupBlocks of them (or what is left at the thread's last block) is scanned at once.
+      // of group_blocks of them (or what is left at the thread's last block) is scanned at once.
       if (m % kRowBlock != 0) continue;
       group[grouped++] = i;
       const bool last_block = m / kRowBlock + threads >= own_blocks;
-      if (grouped < kGroupBlocks && !last_block) continue;
-      stopped = !scan_blocks<Path>(group, grouped, length, numerators, denominators, print);
+      if (grouped < group_blocks && !last_block) continue;
+      stopped = !scan_blocks<Path>(group, grouped, length, numerators, denominators,
+                                   tiling.tile_bytes, print);
+      pair_blocks_done(meter, own_done, group, grouped, length);
       grouped = 0;
     }
   }

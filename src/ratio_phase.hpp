@@ -1,9 +1,12 @@
 // Ratio phase: every number's divisor sum by trial division, reduced over the number by gcd.
 #pragma once
 
+#include <omp.h>
+
 #include <cstdint>
 
 #include "kernels.hpp"
+#include "progress.hpp"
 #include "work_share.hpp"
 
 namespace friendly {
@@ -123,19 +126,27 @@ std::int64_t candidate_tests(std::int32_t n) noexcept;
 // kRatioChunk (work_share.hpp): stores n at values[k] and its reduced ratio at numerators[k]
 // and denominators[k], on Path's kernels. Every thread of the enclosing parallel region must
 // call it: its loop hands the share's chunks out dynamically and ends with the loop's barrier.
-// Ratio is int32_t or int64_t as needs_wide_ratios (friendly.hpp) decides. Returns the candidate
-// tests of the literal loop over the numbers that this thread stored.
+// Ratio is int32_t or int64_t as needs_wide_ratios (friendly.hpp) decides. Thread 0 draws
+// progress, when not null, between its chunks. Returns the candidate tests of the literal loop
+// over the numbers that this thread stored.
 template <KernelPath Path, typename Ratio>
 std::int64_t ratio_phase(std::int32_t low, std::int64_t length, std::int32_t* values,
-                         Ratio* numerators, Ratio* denominators, int share, int shares) noexcept {
+                         Ratio* numerators, Ratio* denominators, int share, int shares,
+                         ProgressMeter* progress = nullptr) noexcept {
   // Per-number cost is uneven, so chunks are handed out on demand. A share's chunks of
   // kRatioChunk local numbers are whole chunks of the range, so the chunks stay consecutive
   // numbers. The loop's implicit barrier keeps every ratio stored before any thread goes on.
   const std::int64_t own = share_length(length, kRatioChunk, share, shares);
   std::int64_t tests = 0;
+  // Only thread 0 sees the meter.
+  ProgressMeter* const meter = omp_get_thread_num() == 0 ? progress : nullptr;
+  if (meter != nullptr) {
+    begin_ratio_progress(*meter, low, length, omp_get_num_threads(), omp_get_wtime());
+  }
 #pragma omp for schedule(dynamic, kRatioChunk)
   for (std::int64_t m = 0; m < own; ++m) {
     const std::int64_t k = share_item(m, kRatioChunk, share, shares);
+    if (meter != nullptr && m % kRatioChunk == 0) ratio_progress(*meter, low + k, tests);
     const auto n = static_cast<std::int32_t>(low + k);
     values[k] = n;
     std::int64_t number_tests = 0;

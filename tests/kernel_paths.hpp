@@ -75,17 +75,19 @@ std::int64_t find_equal(KernelPath path, Ratio x, const Ratio* values, std::int6
 // kernels).
 template <typename Ratio, typename Report>
 bool scan_blocks(KernelPath path, const std::int64_t* first_rows, int blocks, std::int64_t length,
-                 const Ratio* numerators, const Ratio* denominators, Report&& report) {
+                 const Ratio* numerators, const Ratio* denominators, std::int64_t tile_bytes,
+                 Report&& report) {
   return friendly::on_path(path, [&]<KernelPath Path>() {
     return friendly::scan_blocks<Path>(first_rows, blocks, length, numerators, denominators,
-                                       report);
+                                       tile_bytes, report);
   });
 }
 
 template <typename Ratio, typename Report>
 bool scan_block(KernelPath path, std::int64_t first_row, std::int64_t length,
                 const Ratio* numerators, const Ratio* denominators, Report&& report) {
-  return scan_blocks(path, &first_row, 1, length, numerators, denominators, report);
+  return scan_blocks(path, &first_row, 1, length, numerators, denominators,
+                     friendly::PairTiling{}.tile_bytes, report);
 }
 
 }  // namespace friendly_test

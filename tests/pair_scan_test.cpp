@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "cache_sizes.hpp"
 #include "friendly.hpp"
 #include "kernel_paths.hpp"
 
@@ -195,41 +196,47 @@ TEST_P(BlockScan, StopsWhenTheReportAsksTo) {
 
 TEST_P(BlockScan, GroupsOfBlocksReportTheirRowsPairsAcrossTiles) {
   // Unique ratios, but for copies of a few rows' ratios on both sides of each tile's edge (tiles
-  // start one column after the group's first row) and at the last column.
-  constexpr std::int64_t kTile = friendly::kTileBytes / sizeof(std::int32_t);
-  constexpr std::int64_t kLength = 3 * kTile + 50;
-  std::vector<std::int32_t> numerators(kLength);
-  std::vector<std::int32_t> denominators(kLength, 1);
-  for (std::int64_t k = 0; k < kLength; ++k)
-    numerators[static_cast<std::size_t>(k)] = static_cast<std::int32_t>(1000 + k);
-  constexpr std::int64_t kFarBlock = 648;  // block 81
-  const std::int64_t first_rows[] = {0, 24, 80, kFarBlock};
-  // Each planted row's ratio is copied to three columns, some tiles apart.
-  const std::int64_t planted[][4] = {{0, kTile - 1, kTile, kLength - 1},
-                                     {7, kTile + 1, 2 * kTile + 1, 2 * kTile + 2},
-                                     {27, 30, kTile, 3 * kTile},
-                                     {80, 81, 2 * kTile, kLength - 2},
-                                     {kFarBlock + 3, kTile + 2, 2 * kTile - 1, 3 * kTile + 1}};
-  for (const auto& [row, a, b, c] : planted) {
-    for (const std::int64_t column : {a, b, c})
-      numerators[static_cast<std::size_t>(column)] = numerators[static_cast<std::size_t>(row)];
+  // start one column after the group's first row) and at the last column; with the smallest
+  // and the largest tiles that pair_tiling chooses, and with the tiles of this processor.
+  const std::int64_t tile_sizes[] = {4096, friendly::PairTiling{}.tile_bytes,
+                                     friendly::pair_tiling(friendly::core_caches()).tile_bytes,
+                                     std::int64_t{256} * 1024};
+  for (const std::int64_t tile_bytes : tile_sizes) {
+    const std::int64_t tile = tile_bytes / static_cast<std::int64_t>(sizeof(std::int32_t));
+    const std::int64_t length = 3 * tile + 50;
+    std::vector<std::int32_t> numerators(static_cast<std::size_t>(length));
+    std::vector<std::int32_t> denominators(static_cast<std::size_t>(length), 1);
+    for (std::int64_t k = 0; k < length; ++k)
+      numerators[static_cast<std::size_t>(k)] = static_cast<std::int32_t>(1000 + k);
+    constexpr std::int64_t kFarBlock = 648;  // block 81
+    const std::int64_t first_rows[] = {0, 24, 80, kFarBlock};
+    // Each planted row's ratio is copied to three columns, some tiles apart.
+    const std::int64_t planted[][4] = {{0, tile - 1, tile, length - 1},
+                                       {7, tile + 1, 2 * tile + 1, 2 * tile + 2},
+                                       {27, 30, tile, 3 * tile},
+                                       {80, 81, 2 * tile, length - 2},
+                                       {kFarBlock + 3, tile + 2, 2 * tile - 1, 3 * tile + 1}};
+    for (const auto& [row, a, b, c] : planted) {
+      for (const std::int64_t column : {a, b, c})
+        numerators[static_cast<std::size_t>(column)] = numerators[static_cast<std::size_t>(row)];
+    }
+    Pairs expected;
+    for (const std::int64_t first : first_rows) {
+      for (std::int64_t i = first; i < first + friendly::kRowBlock; ++i)
+        friendly::scan_row_literal(
+            i, length, numerators.data(), denominators.data(),
+            [&](std::int64_t row, std::int64_t col) { expected.emplace_back(row, col); });
+    }
+    ASSERT_GE(expected.size(), 15u);
+    Pairs found;
+    EXPECT_TRUE(friendly_test::scan_blocks(GetParam(), first_rows, 4, length, numerators.data(),
+                                           denominators.data(), tile_bytes,
+                                           [&](std::int64_t row, std::int64_t col) {
+                                             found.emplace_back(row, col);
+                                             return true;
+                                           }));
+    EXPECT_EQ(found, expected) << tile_bytes << "-byte tiles";
   }
-  Pairs expected;
-  for (const std::int64_t first : first_rows) {
-    for (std::int64_t i = first; i < first + friendly::kRowBlock; ++i)
-      friendly::scan_row_literal(
-          i, kLength, numerators.data(), denominators.data(),
-          [&](std::int64_t row, std::int64_t col) { expected.emplace_back(row, col); });
-  }
-  ASSERT_GE(expected.size(), 15u);
-  Pairs found;
-  EXPECT_TRUE(friendly_test::scan_blocks(GetParam(), first_rows, 4, kLength, numerators.data(),
-                                         denominators.data(),
-                                         [&](std::int64_t row, std::int64_t col) {
-                                           found.emplace_back(row, col);
-                                           return true;
-                                         }));
-  EXPECT_EQ(found, expected);
 }
 
 // matching_rows by brute force.

@@ -1,0 +1,91 @@
+#include "cache_sizes.hpp"
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+
+namespace friendly {
+
+std::int64_t cache_size_bytes(const std::string& text) noexcept {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long long number = std::strtoll(begin, &end, 10);
+  if (end == begin || errno != 0 || number <= 0) return 0;
+  std::int64_t scale = 1;
+  if (*end == 'K') scale = std::int64_t{1} << 10;
+  if (*end == 'M') scale = std::int64_t{1} << 20;
+  if (*end == 'G') scale = std::int64_t{1} << 30;
+  if (scale != 1) ++end;
+  while (*end == '\n' || *end == ' ')
+    ++end;
+  if (*end != '\0' || number > (std::int64_t{1} << 40) / scale) return 0;
+  return number * scale;
+}
+
+namespace {
+
+// The first line of the file at path, or "" when it cannot be read.
+std::string first_line(const std::string& path) {
+  std::ifstream file(path);
+  std::string line;
+  std::getline(file, line);
+  return line;
+}
+
+// The data caches of processor cpu in sysfs (index0, index1, ... until one is missing).
+CacheSizes sysfs_caches(int cpu) {
+  CacheSizes caches;
+  const std::string dir = "/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cache/index";
+  for (int index = 0; index < 16; ++index) {
+    const std::string entry = dir + std::to_string(index) + "/";
+    const std::string level = first_line(entry + "level");
+    if (level.empty()) break;
+    const std::string type = first_line(entry + "type");
+    if (type != "Data" && type != "Unified") continue;
+    const std::int64_t bytes = cache_size_bytes(first_line(entry + "size"));
+    if (level == "1") caches.level1_data = bytes;
+    if (level == "2") caches.level2 = bytes;
+  }
+  return caches;
+}
+
+}  // namespace
+
+CacheSizes core_caches() noexcept {
+  try {
+    const int cpu = sched_getcpu();
+    CacheSizes caches = sysfs_caches(cpu > 0 ? cpu : 0);
+    if (caches.level1_data == 0 && cpu > 0) caches = sysfs_caches(0);
+    // sysconf reads the processor's own description where sysfs is missing.
+    if (caches.level1_data == 0) caches.level1_data = sysconf(_SC_LEVEL1_DCACHE_SIZE);
+    if (caches.level2 == 0) caches.level2 = sysconf(_SC_LEVEL2_CACHE_SIZE);
+    if (caches.level1_data < 0) caches.level1_data = 0;
+    if (caches.level2 < 0) caches.level2 = 0;
+    return caches;
+  } catch (...) {
+    return {};
+  }
+}
+
+PairTiling pair_tiling(const CacheSizes& caches) noexcept {
+  // The tile takes half of the first-level data cache, so that it stays there while every block
+  // of the group reads it, beside the blocks' rows, the stack and the match arrays; a cache that
+  // is not reported is taken as 32 KiB, the smallest of the x86-64 cores of the last decade.
+  // The group does not depend on the caches: its size shares the one far read of each tile,
+  // which costs about as much as ten blocks' comparisons of it (the rate at 32 blocks), over
+  // 256 blocks.
+  constexpr std::int64_t kLeast = std::int64_t{4} * 1024;
+  constexpr std::int64_t kMost = std::int64_t{256} * 1024;
+  PairTiling tiling;
+  if (caches.level1_data > 0) {
+    const std::int64_t half = caches.level1_data / 2 / 64 * 64;
+    tiling.tile_bytes = half < kLeast ? kLeast : half > kMost ? kMost : half;
+  }
+  return tiling;
+}
+
+}  // namespace friendly
