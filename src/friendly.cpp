@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "contract.hpp"
+
 namespace friendly {
 
 namespace {
@@ -12,6 +14,7 @@ namespace {
 template <KernelPath Path, typename Ratio>
 bool search_on(std::int32_t low, std::int32_t high, std::FILE* out, SearchReport* report) {
   const std::int64_t length = range_length(low, high);
+  FRIENDLY_ASSERT(length >= 0 && path_available(Path));
 
   std::unique_ptr<std::int32_t[]> values = allocate_array<std::int32_t>(length);
   std::unique_ptr<Ratio[]> numerators = allocate_array<Ratio>(length);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "contract.hpp"
 #include "kernels.hpp"
 #include "work_share.hpp"
 
@@ -84,6 +85,7 @@ void find_match_tiles(const std::int64_t* first_rows, int blocks, std::int64_t l
 template <KernelPath Path, typename Ratio, typename Report>
 bool scan_blocks(const std::int64_t* first_rows, int blocks, std::int64_t length,
                  const Ratio* numerators, const Ratio* denominators, Report&& report) {
+  FRIENDLY_ASSERT(0 < blocks && blocks <= kGroupBlocks && 0 <= first_rows[0]);
   // Where each row met its ratio: the second pass finds the matches there instead of streaming
   // the rest of the row again.
   std::int64_t match_from[kGroupBlocks][kRowBlock];
