@@ -1,5 +1,6 @@
 #include "command_line.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <system_error>
 
 #include "friendly.hpp"
+#include "validate.hpp"
 
 namespace friendly {
 
@@ -79,7 +81,7 @@ bool read_bound(const char* name, const char* text, std::int32_t& value, std::st
 }  // namespace
 
 Command read_command_line(int argc, const char* const* argv, std::int32_t& low, std::int32_t& high,
-                          SearchOptions& options, std::string& error) {
+                          SearchOptions& options, std::string& error, const char* program) {
   if (argc >= 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     return Command::help;
   }
@@ -98,7 +100,7 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
       options.validate = true;
     } else if (argument[0] == '-' && argument[1] != '\0' &&
                (argument[1] < '0' || argument[1] > '9')) {
-      error = "unknown option " + shown(argument) + "; usage: " + kProgramName +
+      error = "unknown option " + shown(argument) + "; usage: " + program +
               " [--report[=json]] [--validate] LOW HIGH";
       return Command::refused;
     } else {
@@ -107,7 +109,7 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
   }
   if (argc - first < 2) {
     error = std::string(argc - first < 1 ? "missing LOW and HIGH" : "missing HIGH") +
-            "; usage: " + kProgramName + " LOW HIGH";
+            "; usage: " + program + " LOW HIGH";
     return Command::refused;
   }
   if (!read_bound("LOW", argv[first], low, error) ||
@@ -142,8 +144,19 @@ bool read_path_choice(const char* value, KernelPath& path, std::string& error) {
   return true;
 }
 
-std::string usage_text() {
-  return std::string("usage: ") + kProgramName +
+std::string usage_text(const char* program) {
+  if (std::strcmp(program, kMpiProgramName) == 0) {
+    return std::string("usage: [mpirun -n RANKS] ") + program +
+           " [--report[=json]] [--validate] LOW HIGH\n"
+           "Prints every pair of numbers from LOW to HIGH (inclusive, 32-bit integers) whose\n"
+           "divisor sum over the number is the same fraction, then the search's wall-clock time,\n"
+           "sharing the work among the MPI ranks. Threads per rank: OMP_NUM_THREADS.\n"
+           "Options: --report[=json], --validate (as " +
+           kProgramName +
+           ", on rank 0); -h, --help\n"
+           "(this text); --version. Kernels: FRIENDLY_KERNELS, read by each rank.\n";
+  }
+  return std::string("usage: ") + program +
          " [--report[=json]] [--validate] LOW HIGH\n"
          "Prints every pair of numbers from LOW to HIGH (inclusive, 32-bit integers) whose\n"
          "divisor sum over the number is the same fraction, then the search's wall-clock time.\n"
@@ -166,6 +179,59 @@ std::string write_error(std::FILE* stream, const char* name) {
   const int error = errno;
   return std::string("cannot write ") + name +
          (!flushed && error != 0 ? ": " + std::generic_category().message(error) : std::string());
+}
+
+void complain(const char* program, const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", program, message.c_str());
+}
+
+bool finish_output(const char* program) {
+  const std::string error = write_error(stdout, "standard output");
+  if (error.empty()) return true;
+  complain(program, error);
+  return false;
+}
+
+std::optional<int> answer_command(const char* program, Command command, const std::string& error,
+                                  bool speaks) {
+  switch (command) {
+    case Command::help:
+      if (!speaks) return 0;
+      std::fputs(usage_text(program).c_str(), stdout);
+      return finish_output(program) ? 0 : kExitFailure;
+    case Command::version:
+      if (!speaks) return 0;
+      std::printf("%s %s\n", program, FRIENDLY_VERSION);
+      return finish_output(program) ? 0 : kExitFailure;
+    case Command::refused:
+      if (speaks) complain(program, error);
+      return kExitUsage;
+    case Command::search:
+      break;
+  }
+  return std::nullopt;
+}
+
+std::string size_text(std::int64_t length, std::int64_t bytes, bool per_rank) {
+  return std::to_string(length) + " numbers need " + std::to_string(bytes) + " bytes" +
+         (per_rank ? " on each rank" : "");
+}
+
+std::int64_t run_bytes(std::int64_t search_bytes, std::int32_t low, std::int32_t high,
+                       bool validate) noexcept {
+  return validate ? std::max(search_bytes, validation_bytes(low, high)) : search_bytes;
+}
+
+std::string range_too_large(std::int64_t length, std::int64_t bytes, std::int64_t limit,
+                            const std::string& what, bool per_rank) {
+  return "range too large: " + size_text(length, bytes, per_rank) + ", more than the " +
+         std::to_string(limit) + " bytes" + (per_rank ? " per rank" : "") + " that " + what +
+         " allows";
+}
+
+std::string team_too_large(std::int64_t team, std::int64_t most, const std::string& what) {
+  return "cannot start a team of " + std::to_string(team) + " threads: more than the " +
+         std::to_string(most) + " threads that " + what + " allows";
 }
 
 }  // namespace friendly

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "cache_sizes.hpp"
+#include "contract.hpp"
 #include "progress.hpp"
 
 namespace friendly {
@@ -16,6 +17,7 @@ template <KernelPath Path, typename Ratio>
 bool search_on(std::int32_t low, std::int32_t high, std::FILE* out, SearchReport* report,
                std::FILE* progress) {
   const std::int64_t length = range_length(low, high);
+  FRIENDLY_ASSERT(length >= 0 && path_available(Path));
 
   std::unique_ptr<std::int32_t[]> values = allocate_array<std::int32_t>(length);
   std::unique_ptr<Ratio[]> numerators = allocate_array<Ratio>(length);

@@ -6,11 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "contract.hpp"
 #include "kernels.hpp"
 
 namespace friendly {
 
 namespace {
+
+#include "work_tally.inc"
 
 // Lanes of the stepping kernel, three vectors of eight: 24 independent segments hide the
 // dependency chain of each remainder update (fewer leave it exposed, more spill registers).
@@ -53,8 +56,8 @@ inline void test_and_step(Lanes& lanes) {
 
 // The divisor at lane `lane` of a vector of `width` candidates from f, counting the lanes past
 // it as retests (the next call tests them again).
-inline std::int32_t found_at(std::int32_t f, int lane, int width, std::int64_t tests) {
-  if constexpr (kCountWork) count_work(tests, width - lane - 1, 0);
+inline std::int32_t found_at(std::int32_t f, int lane, int width, WorkTally& tally) {
+  tally.retests += width - lane - 1;
   return f + lane;
 }
 
@@ -63,8 +66,9 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   // The quotient q of two integers below 2^24 in single precision, or below 2^31 in double
   // precision, truncates to the integer quotient: a quotient below an integer k is below it by
   // at least 1 / f, more than the rounding error of n / f. And q f == n exactly when f divides n.
+  FRIENDLY_ASSERT(2 <= from && from <= to);
+  WorkTally tally;
   std::int32_t f = from;
-  std::int64_t tests = 0;
   if (n < (1 << 24)) {
     const __m256 number = _mm256_set1_ps(static_cast<float>(n));
     const __m256 sixteen = _mm256_set1_ps(16.0F);
@@ -78,8 +82,8 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
       const __m256 hit_high = _mm256_cmp_ps(_mm256_mul_ps(q_high, high), number, _CMP_EQ_OQ);
       const auto hits =
           static_cast<unsigned>(_mm256_movemask_ps(hit_low) | (_mm256_movemask_ps(hit_high) << 8));
-      if constexpr (kCountWork) tests += 16;
-      if (hits != 0) return found_at(f, __builtin_ctz(hits), 16, tests);
+      tally.tests += 16;
+      if (hits != 0) return found_at(f, __builtin_ctz(hits), 16, tally);
       low = _mm256_add_ps(low, sixteen);
       high = _mm256_add_ps(high, sixteen);
     }
@@ -95,19 +99,19 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
       const __m256d hit_high = _mm256_cmp_pd(_mm256_mul_pd(q_high, high), number, _CMP_EQ_OQ);
       const auto hits =
           static_cast<unsigned>(_mm256_movemask_pd(hit_low) | (_mm256_movemask_pd(hit_high) << 4));
-      if constexpr (kCountWork) tests += 8;
-      if (hits != 0) return found_at(f, __builtin_ctz(hits), 8, tests);
+      tally.tests += 8;
+      if (hits != 0) return found_at(f, __builtin_ctz(hits), 8, tally);
       low = _mm256_add_pd(low, eight);
       high = _mm256_add_pd(high, eight);
     }
   }
-  if constexpr (kCountWork) count_work(tests, 0, 0);
   return next_divisor_dividing<KernelPath::portable>(n, f, to);
 }
 
 // The first divisor of n in [from, to), or to, by stepping the remainders in kStepLanes
 // segments.
 std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+  FRIENDLY_ASSERT(2 <= from && from <= to && std::int64_t{from} * from >= n);
   const std::int32_t segment = (to - from) / kStepLanes;
   if (segment < kMinSegment) return next_divisor_stepping<KernelPath::portable>(n, from, to);
 
@@ -135,14 +139,14 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   // again one by one, and its candidates and the later lanes' count as retests.
   const unsigned met =
       zero_lanes(a.smallest) | zero_lanes(b.smallest) << 8 | zero_lanes(c.smallest) << 16;
+  WorkTally tally;
+  tally.tests = std::int64_t{steps} * kStepLanes;
   if (met != 0) {
     const int lane = __builtin_ctz(met);
-    if constexpr (kCountWork)
-      count_work(std::int64_t{steps} * kStepLanes, std::int64_t{steps} * (kStepLanes - lane), 0);
+    tally.retests = std::int64_t{steps} * (kStepLanes - lane);
     const std::int32_t lane_start = start[lane];
     return next_divisor_stepping<KernelPath::portable>(n, lane_start, lane_start + segment);
   }
-  if constexpr (kCountWork) count_work(std::int64_t{steps} * kStepLanes, 0, 0);
   return next_divisor_stepping<KernelPath::portable>(n, from + kStepLanes * segment, to);
 }
 
@@ -212,6 +216,7 @@ template <typename Ratio>
 std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denominators,
                                    std::int64_t first_row, std::int64_t rows, std::int64_t from,
                                    std::int64_t to) noexcept {
+  FRIENDLY_ASSERT(0 <= first_row && 0 <= rows && rows <= kRowBlock);
   // Columns inside the block (where j > i decides) go to the exact portable kernel.
   const std::int64_t block_end = first_row + rows;
   const std::int64_t after = from > block_end ? from : block_end;
@@ -232,9 +237,9 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
     row[r] = _mm256_set1_epi16(static_cast<short>(x & 0xFFFF));
   }
   std::int64_t j = after;
-  std::int64_t compared = 0;
+  WorkTally tally;
   for (; to - j >= kStep; j += kStep) {
-    if constexpr (kCountWork) compared += rows * kStep;
+    tally.comparisons += rows * kStep;
     // Where a row's low half equals a column's, their exclusive or is 0, and so is the least
     // over the rows. (Equality masks would do as well, but clang 14 turns their union into
     // byte shuffles.)
@@ -246,7 +251,6 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
     if (!_mm256_testz_si256(equal, equal))
       found |= matching_rows_step(numerators, denominators, first_row, rows, j);
   }
-  if constexpr (kCountWork) count_work(0, 0, compared);
   return found |
          matching_rows<KernelPath::portable>(numerators, denominators, first_row, rows, j, to);
 }
@@ -254,6 +258,7 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
 template <typename Ratio>
 std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
                                std::int64_t to) noexcept {
+  FRIENDLY_ASSERT(from <= to);
   // Four vectors per step; the step that holds a match is searched again exactly.
   constexpr std::int64_t kLanes = 32 / sizeof(Ratio);
   constexpr std::int64_t kStep = 4 * kLanes;

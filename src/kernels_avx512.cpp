@@ -15,11 +15,14 @@
 
 #include <cstdint>
 
+#include "contract.hpp"
 #include "kernels.hpp"
 
 namespace friendly {
 
 namespace {
+
+#include "work_tally.inc"
 
 // Lanes of the stepping kernel, three vectors of sixteen: 48 independent segments keep both
 // vector ports busy while each remainder waits on its own update.
@@ -46,8 +49,8 @@ inline bool single_precision(std::int32_t n) {
 
 // The divisor at lane `lane` of `width` candidates tested from f, counting the lanes past it
 // as retests (the next call tests them again).
-inline std::int32_t found_at(std::int32_t f, int lane, std::int64_t width, std::int64_t tests) {
-  if constexpr (kCountWork) count_work(tests, width - lane - 1, 0);
+inline std::int32_t found_at(std::int32_t f, int lane, std::int64_t width, WorkTally& tally) {
+  tally.retests += width - lane - 1;
   return f + lane;
 }
 
@@ -136,8 +139,9 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   // any other lies at least 1 / f from the nearest integer, more than the rounding error of n / f.
   // (A candidate above |n|, exact or not, leaves |q| < 1, an integer only for n = 0.) The last
   // vector tests only the lanes below `to`; f is 64-bit, as the step past it may pass 2^31 - 1.
+  FRIENDLY_ASSERT(2 <= from && from <= to);
   constexpr int kTruncate = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
-  std::int64_t tests = 0;
+  WorkTally tally;
   if (single_precision(n)) {
     const __m512 number = _mm512_set1_ps(static_cast<float>(n));
     __m512 candidates =
@@ -149,9 +153,9 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
       const __m512 q = _mm512_div_ps(number, candidates);
       const __mmask16 hits =
           _mm512_mask_cmp_ps_mask(valid, q, _mm512_roundscale_ps(q, kTruncate), _CMP_EQ_OQ);
-      if constexpr (kCountWork) tests += lanes;
+      tally.tests += lanes;
       if (hits != 0)
-        return found_at(static_cast<std::int32_t>(f), __builtin_ctz(hits), lanes, tests);
+        return found_at(static_cast<std::int32_t>(f), __builtin_ctz(hits), lanes, tally);
       candidates = _mm512_add_ps(candidates, _mm512_set1_ps(16.0F));
     }
   } else {
@@ -164,13 +168,12 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
       const __m512d q = _mm512_div_pd(number, candidates);
       const __mmask8 hits =
           _mm512_mask_cmp_pd_mask(valid, q, _mm512_roundscale_pd(q, kTruncate), _CMP_EQ_OQ);
-      if constexpr (kCountWork) tests += lanes;
+      tally.tests += lanes;
       if (hits != 0)
-        return found_at(static_cast<std::int32_t>(f), __builtin_ctz(hits), lanes, tests);
+        return found_at(static_cast<std::int32_t>(f), __builtin_ctz(hits), lanes, tally);
       candidates = _mm512_add_pd(candidates, _mm512_set1_pd(8.0));
     }
   }
-  if constexpr (kCountWork) count_work(tests, 0, 0);
   return to;
 }
 
@@ -191,12 +194,12 @@ unsigned uncorrected_vectors(const Lanes (&lanes)[kStepVectors]) {
 // where try_uncorrected says so (uncorrected_vectors); a stretch that fails is tested again with
 // corrections, interleaved with the other vectors that need them, and its first tests are added
 // to redone.
-void step_stretch(Lanes (&lanes)[kStepVectors], unsigned try_uncorrected, std::int64_t& redone) {
+void step_stretch(Lanes (&lanes)[kStepVectors], unsigned try_uncorrected, Count& redone) {
   unsigned corrected = 0;
   for (int v = 0; v < kStepVectors; ++v) {
     const bool tried = (try_uncorrected >> v & 1U) != 0;
     if (tried && test_and_move_uncorrected(lanes[v])) continue;
-    if (kCountWork && tried) redone += std::int64_t{16} * kStretch;
+    if (tried) redone += std::int64_t{16} * kStretch;
     corrected |= 1U << v;
   }
   for (int pair = 0; pair < kStretch / 2; ++pair) {
@@ -208,7 +211,7 @@ void step_stretch(Lanes (&lanes)[kStepVectors], unsigned try_uncorrected, std::i
 
 // Moves every lane `segment` candidates on: stretches of kStretch steps (step_stretch), then
 // what is left one or two steps at a time. Returns the steps it ran; redone as step_stretch.
-std::int32_t step_lanes(Lanes (&lanes)[kStepVectors], std::int32_t segment, std::int64_t& redone) {
+std::int32_t step_lanes(Lanes (&lanes)[kStepVectors], std::int32_t segment, Count& redone) {
   const unsigned try_uncorrected = uncorrected_vectors(lanes);
   std::int32_t step = 0;
   for (; segment - step >= kStretch; step += kStretch)
@@ -228,6 +231,7 @@ std::int32_t step_lanes(Lanes (&lanes)[kStepVectors], std::int32_t segment, std:
 // The first divisor of n in [from, to), or to, by stepping the remainders in kStepLanes
 // segments.
 std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+  FRIENDLY_ASSERT(2 <= from && from <= to && std::int64_t{from} * from >= n);
   const std::int32_t segment = (to - from) / kStepLanes;
   if (segment < kMinSegment) return dividing(n, from, to);
 
@@ -246,8 +250,8 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
                          _mm512_set1_epi32(16 * v));
     lanes[v] = start_lanes(n, lane_start(k));
   }
-  std::int64_t redone = 0;
-  const std::int32_t steps = step_lanes(lanes, segment, redone);
+  WorkTally tally;
+  const std::int32_t steps = step_lanes(lanes, segment, tally.retests);
 
   // The longer lanes' last candidates; then the first lane that met a zero remainder holds the
   // first divisor: its candidates are searched again, and they and the later lanes' count as
@@ -257,14 +261,11 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
     test_last(lanes[v], first_lanes(longer - 16 * v, 16));
     met |= std::uint64_t{_mm512_testn_epi32_mask(lanes[v].smallest, lanes[v].smallest)} << 16 * v;
   }
-  const std::int64_t tests = std::int64_t{steps} * kStepLanes + longer + redone;
-  if (met == 0) {
-    if constexpr (kCountWork) count_work(tests, redone, 0);
-    return to;
-  }
+  tally.tests = std::int64_t{steps} * kStepLanes + longer + tally.retests;
+  if (met == 0) return to;
   const int lane = __builtin_ctzll(met);
   const std::int32_t start = from + lane * segment + (lane < longer ? lane : longer);
-  if constexpr (kCountWork) count_work(tests, tests - (start - from), 0);
+  tally.retests = tally.tests - (start - from);
   return stepping(n, start, start + segment + (lane < longer ? 1 : 0));
 }
 
@@ -402,6 +403,7 @@ template <typename Ratio>
 std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denominators,
                                    std::int64_t first_row, std::int64_t rows, std::int64_t from,
                                    std::int64_t to) noexcept {
+  FRIENDLY_ASSERT(0 <= first_row && 0 <= rows && rows <= kRowBlock);
   // Columns inside the block (where j > i decides) go to the exact portable kernel.
   const std::int64_t block_end = first_row + rows;
   const std::int64_t after = from > block_end ? from : block_end;
@@ -427,9 +429,9 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
     }
   };
   std::int64_t j = after;
-  std::int64_t compared = 0;
+  WorkTally tally;
   for (; to - j >= 2 * kVector; j += 2 * kVector) {
-    if constexpr (kCountWork) compared += rows * 2 * kVector;
+    tally.comparisons += rows * 2 * kVector;
     const __m512i low = least_difference(low_halves(numerators + j), row);
     const __m512i high = least_difference(low_halves(numerators + j + kVector), row);
     if (zero_words(_mm512_min_epu16(low, high)) == 0) continue;
@@ -439,17 +441,17 @@ std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denomin
   // The last columns, fewer than 64, in masked vectors.
   for (; j < to; j += kVector) {
     const std::int64_t count = to - j < kVector ? to - j : kVector;
-    if constexpr (kCountWork) compared += rows * count;
+    tally.comparisons += rows * count;
     const std::uint32_t valid = column_words(count);
     check(j, zero_words(least_difference(low_halves(numerators + j, count), row)) & valid);
   }
-  if constexpr (kCountWork) count_work(0, 0, compared);
   return found;
 }
 
 template <typename Ratio>
 std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
                                std::int64_t to) noexcept {
+  FRIENDLY_ASSERT(from <= to);
   // Four vectors per step, their equality masks side by side; then one vector at a time, the
   // last one masked.
   constexpr std::int64_t kLanes = lanes_of(Ratio{});

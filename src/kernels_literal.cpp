@@ -3,18 +3,23 @@
 // pair_phase.hpp); these kernels are the plain reference that the other paths' tests share.
 #include <cstdint>
 
+#include "contract.hpp"
 #include "kernels.hpp"
 
 namespace friendly {
 
 namespace {
 
+#include "work_tally.inc"
+
 // The first divisor of n in [from, to), or to: n % f for every candidate.
 std::int32_t first_divisor(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+  FRIENDLY_ASSERT(2 <= from && from <= to);
+  WorkTally tally;
   std::int32_t f = from;
   while (f < to && n % f != 0)
     ++f;
-  if constexpr (kCountWork) count_work(std::int64_t{f} - from + (f < to ? 1 : 0), 0, 0);
+  tally.tests = std::int64_t{f} - from + (f < to ? 1 : 0);
   return f;
 }
 
@@ -22,16 +27,16 @@ template <typename Ratio>
 std::uint32_t matching_rows_literal(const Ratio* numerators, const Ratio* denominators,
                                     std::int64_t first_row, std::int64_t rows, std::int64_t from,
                                     std::int64_t to) noexcept {
+  FRIENDLY_ASSERT(0 <= first_row && 0 <= rows && rows <= kRowBlock);
+  WorkTally tally;
   std::uint32_t found = 0;
-  std::int64_t compared = 0;
   for (std::int64_t r = 0; r < rows; ++r) {
     const std::int64_t i = first_row + r;
     for (std::int64_t j = from > i + 1 ? from : i + 1; j < to; ++j) {
-      if constexpr (kCountWork) ++compared;
+      ++tally.comparisons;
       if (numerators[i] == numerators[j] && denominators[i] == denominators[j]) found |= 1U << r;
     }
   }
-  if constexpr (kCountWork) count_work(0, 0, compared);
   return found;
 }
 
@@ -55,6 +60,7 @@ std::int32_t next_divisor_dividing<KernelPath::literal>(std::int32_t n, std::int
 template <>
 std::int32_t next_divisor_stepping<KernelPath::literal>(std::int32_t n, std::int32_t from,
                                                         std::int32_t to) noexcept {
+  FRIENDLY_ASSERT(std::int64_t{from} * from >= n);
   return first_divisor(n, from, to);
 }
 template <>

@@ -3,21 +3,24 @@
 // ranges and rare exact checks to these.
 #include <cstdint>
 
+#include "contract.hpp"
 #include "kernels.hpp"
 
 namespace friendly {
 
 namespace {
 
+#include "work_tally.inc"
+
 // The first divisor of n in [from, to), or to, by one division per candidate.
 std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
-  std::int64_t tests = 0;
+  FRIENDLY_ASSERT(2 <= from && from <= to);
+  WorkTally tally;
   std::int32_t f = from;
   for (; f < to; ++f) {
-    if constexpr (kCountWork) ++tests;
+    ++tally.tests;
     if (n % f == 0) break;
   }
-  if constexpr (kCountWork) count_work(tests, 0, 0);
   return f;
 }
 
@@ -31,12 +34,12 @@ constexpr std::int32_t kMinSegment = 16;
 std::int32_t next_divisor_stepping_scalar(std::int32_t n, std::int32_t from,
                                           std::int32_t to) noexcept {
   if (from >= to) return to;
-  std::int64_t tests = 0;
+  WorkTally tally;
   std::int32_t q = n / from;
   std::int32_t r = n % from;
   std::int32_t f = from;
   for (;;) {
-    if constexpr (kCountWork) ++tests;
+    ++tally.tests;
     if (r == 0) break;
     if (++f == to) break;
     // n = q (f - 1) + r = q f + (r - q); one correction suffices because q <= f.
@@ -46,12 +49,12 @@ std::int32_t next_divisor_stepping_scalar(std::int32_t n, std::int32_t from,
       --q;
     }
   }
-  if constexpr (kCountWork) count_work(tests, 0, 0);
   return f;
 }
 
 // The first divisor of n in [from, to), or to, by stepping in kStepLanes segments.
 std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+  FRIENDLY_ASSERT(2 <= from && from <= to && std::int64_t{from} * from >= n);
   const std::int32_t segment = (to - from) / kStepLanes;
   if (segment < kMinSegment) return next_divisor_stepping_scalar(n, from, to);
 
@@ -67,6 +70,7 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
     zero[k] = 0;
   }
   // The loop's own trip count is what the counting build reports.
+  WorkTally tally;
   std::int32_t steps = 0;
   for (; steps < segment; ++steps) {
     for (std::int32_t k = 0; k < kStepLanes; ++k) {
@@ -81,15 +85,14 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
 
   // The first lane that met a zero remainder holds the first divisor: its segment is tested
   // again one by one, and its candidates and the later lanes' count as retests.
+  tally.tests = std::int64_t{steps} * kStepLanes;
   for (std::int32_t k = 0; k < kStepLanes; ++k) {
     if (zero[k] != 0) {
-      if constexpr (kCountWork)
-        count_work(std::int64_t{steps} * kStepLanes, std::int64_t{steps} * (kStepLanes - k), 0);
+      tally.retests = std::int64_t{steps} * (kStepLanes - k);
       const std::int32_t start = from + k * segment;
       return next_divisor_stepping_scalar(n, start, start + segment);
     }
   }
-  if constexpr (kCountWork) count_work(std::int64_t{steps} * kStepLanes, 0, 0);
   return next_divisor_stepping_scalar(n, from + kStepLanes * segment, to);
 }
 
@@ -100,13 +103,13 @@ constexpr std::int64_t kChunk = 64;
 template <typename Ratio>
 std::uint32_t matching_rows_exact(const Ratio* numerators, const Ratio* denominators,
                                   std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                                  std::int64_t to, std::int64_t& compared) noexcept {
+                                  std::int64_t to, Count& compared) noexcept {
   std::uint32_t found = 0;
   for (std::int64_t r = 0; r < rows; ++r) {
     const std::int64_t i = first_row + r;
     bool equal = false;
     for (std::int64_t j = from > i + 1 ? from : i + 1; j < to; ++j) {
-      if constexpr (kCountWork) ++compared;
+      ++compared;
       equal |= numerators[i] == numerators[j] && denominators[i] == denominators[j];
     }
     if (equal) found |= 1U << r;
@@ -118,12 +121,13 @@ template <typename Ratio>
 std::uint32_t matching_rows_chunked(const Ratio* numerators, const Ratio* denominators,
                                     std::int64_t first_row, std::int64_t rows, std::int64_t from,
                                     std::int64_t to) noexcept {
+  FRIENDLY_ASSERT(0 <= first_row && 0 <= rows && rows <= kRowBlock);
   // Columns inside the block (where j > i decides), then those after it, which every row has.
   const std::int64_t block_end = first_row + rows;
   const std::int64_t after = from > block_end ? from : block_end;
-  std::int64_t compared = 0;
+  WorkTally tally;
   std::uint32_t found = matching_rows_exact(numerators, denominators, first_row, rows, from,
-                                            to < after ? to : after, compared);
+                                            to < after ? to : after, tally.comparisons);
   if (rows <= 0) return found;
 
   // Numerator filter on the low 32 bits (the width of an SSE2 comparison), eight rows against
@@ -137,23 +141,23 @@ std::uint32_t matching_rows_chunked(const Ratio* numerators, const Ratio* denomi
     const std::int64_t end = to - chunk < kChunk ? to : chunk + kChunk;
     std::uint32_t equal = 0;
     for (std::int64_t j = chunk; j < end; ++j) {
-      if constexpr (kCountWork) compared += rows;
+      tally.comparisons += rows;
       const auto value = static_cast<std::uint32_t>(numerators[j]);
       for (const std::uint32_t row_numerator : row_numerators)
         equal |= static_cast<std::uint32_t>(value == row_numerator);
     }
     if (equal != 0) {
-      std::int64_t again = 0;
+      Count again;
       found |= matching_rows_exact(numerators, denominators, first_row, rows, chunk, end, again);
     }
   }
-  if constexpr (kCountWork) count_work(0, 0, compared);
   return found;
 }
 
 template <typename Ratio>
 std::int64_t find_equal_chunked(Ratio x, const Ratio* values, std::int64_t from,
                                 std::int64_t to) noexcept {
+  FRIENDLY_ASSERT(from <= to);
   for (std::int64_t chunk = from; chunk < to; chunk += kChunk) {
     const std::int64_t end = to - chunk < kChunk ? to : chunk + kChunk;
     Ratio equal = 0;

@@ -3,12 +3,12 @@
 #include <mpi.h>
 #include <omp.h>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,47 +17,14 @@
 #include "limits.hpp"
 #include "mpi_search.hpp"
 #include "report.hpp"
-#include "validate.hpp"
 
 namespace {
 
-constexpr const char* kMpiProgramName = "friendlyNumbers_mpi";
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using friendly::kMpiProgramName;
 
 // Writes "friendlyNumbers_mpi: message" as one line on standard error.
 void complain(const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n", kMpiProgramName, message.c_str());
-}
-
-// Flushes standard output; on any write error of the run, reports it and returns false.
-bool finish_output() {
-  const std::string error = friendly::write_error(stdout, "standard output");
-  if (error.empty()) return true;
-  complain(error);
-  return false;
-}
-
-// The usage text, ending in a newline.
-std::string usage_text() {
-  return std::string("usage: [mpirun -n RANKS] ") + kMpiProgramName +
-         " [--report[=json]] [--validate] LOW HIGH\n"
-         "Prints every pair of numbers from LOW to HIGH (inclusive, 32-bit integers) whose\n"
-         "divisor sum over the number is the same fraction, then the search's wall-clock time,\n"
-         "sharing the work among the MPI ranks. Threads per rank: OMP_NUM_THREADS.\n"
-         "Options: --report[=json], --validate (as friendlyNumbers, on rank 0); -h, --help\n"
-         "(this text); --version. Kernels: FRIENDLY_KERNELS, read by each rank.\n";
-}
-
-// A refusal of read_command_line as this program words it: a missing bound's message shows the
-// default program's usage, and this program names itself there instead.
-std::string refusal(std::string error) {
-  const std::string theirs = std::string("usage: ") + friendly::kProgramName + " ";
-  const std::size_t at = error.find(theirs);
-  if (at != std::string::npos) {
-    error.replace(at, theirs.size(), std::string("usage: ") + kMpiProgramName + " ");
-  }
-  return error;
+  friendly::complain(kMpiProgramName, message);
 }
 
 // Rank 0's arguments, the same on every rank: what mpiexec gave each rank may differ (a launch
@@ -119,14 +86,12 @@ bool range_fits_nodes(std::int32_t low, std::int32_t high, bool validate, int ra
 
   // Rank 0's validation runs after the search has released the arrays; every rank is held to
   // the larger of the two.
-  const std::int64_t search_bytes = friendly::rank_search_bytes(low, high);
   const std::int64_t bytes =
-      validate ? std::max(search_bytes, friendly::validation_bytes(low, high)) : search_bytes;
+      friendly::run_bytes(friendly::rank_search_bytes(low, high), low, high, validate);
   if (bytes <= per_rank) return true;
   if (rank == 0) {
-    complain("range too large: " + std::to_string(friendly::range_length(low, high)) +
-             " numbers need " + std::to_string(bytes) + " bytes on each rank, more than the " +
-             std::to_string(per_rank) + " bytes per rank that " + limit + " allows");
+    complain(
+        friendly::range_too_large(friendly::range_length(low, high), bytes, per_rank, limit, true));
   }
   return false;
 }
@@ -144,10 +109,9 @@ bool teams_start_everywhere(std::int32_t low, std::int32_t high, int rank) {
   MPI_Allreduce(MPI_IN_PLACE, &refused, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
   if (refused == 0) return true;
   if (rank == 0) {
-    complain("cannot start a team of " + std::to_string(team) + " threads" +
-             (own != 0
-                  ? ": more than the " + std::to_string(most) + " threads that " + limit + " allows"
-                  : " on every rank: another rank's limits do not allow it"));
+    complain(own != 0 ? friendly::team_too_large(team, most, limit)
+                      : "cannot start a team of " + std::to_string(team) +
+                            " threads on every rank: another rank's limits do not allow it");
   }
   return false;
 }
@@ -164,27 +128,16 @@ int run(int argc, char** argv, int rank, int ranks) {
   std::int32_t high = 0;
   friendly::SearchOptions options;
   std::string error;
-  switch (friendly::read_command_line(static_cast<int>(words.size()), words.data(), low, high,
-                                      options, error)) {
-    case friendly::Command::help:
-      if (rank != 0) return 0;
-      std::fputs(usage_text().c_str(), stdout);
-      return finish_output() ? 0 : kExitFailure;
-    case friendly::Command::version:
-      if (rank != 0) return 0;
-      std::printf("%s %s\n", kMpiProgramName, FRIENDLY_VERSION);
-      return finish_output() ? 0 : kExitFailure;
-    case friendly::Command::refused:
-      if (rank == 0) complain(refusal(error));
-      return kExitUsage;
-    case friendly::Command::search:
-      break;
-  }
+  const friendly::Command command = friendly::read_command_line(
+      static_cast<int>(words.size()), words.data(), low, high, options, error, kMpiProgramName);
+  if (const std::optional<int> status =
+          friendly::answer_command(kMpiProgramName, command, error, rank == 0))
+    return *status;
   friendly::KernelPath path = friendly::KernelPath::literal;
-  if (!paths_chosen_everywhere(path, rank)) return kExitUsage;
+  if (!paths_chosen_everywhere(path, rank)) return friendly::kExitUsage;
   if (!range_fits_nodes(low, high, options.validate, rank) ||
       !teams_start_everywhere(low, high, rank))
-    return kExitFailure;
+    return friendly::kExitFailure;
 
   // The time runs from all ranks' start to the end of rank 0's output.
   friendly::RunReport run;
@@ -199,41 +152,23 @@ int run(int argc, char** argv, int rank, int ranks) {
   const friendly::RankSearch end =
       friendly::search_ranks(low, high, path, MPI_COMM_WORLD, stdout, nullptr, &run.search);
   const double stop = omp_get_wtime();
-  if (rank != 0) return end == friendly::RankSearch::done ? 0 : kExitFailure;
+  if (rank != 0) return end == friendly::RankSearch::done ? 0 : friendly::kExitFailure;
 
   switch (end) {
     case friendly::RankSearch::out_of_memory:
-      complain("out of memory: " + std::to_string(friendly::range_length(low, high)) +
-               " numbers need " + std::to_string(friendly::rank_search_bytes(low, high)) +
-               " bytes on each rank");
-      return kExitFailure;
+      complain("out of memory: " + friendly::size_text(friendly::range_length(low, high),
+                                                       friendly::rank_search_bytes(low, high),
+                                                       true));
+      return friendly::kExitFailure;
     case friendly::RankSearch::lines_lost:
       complain("out of memory for the pair lines of a rank");
-      return kExitFailure;
+      return friendly::kExitFailure;
     case friendly::RankSearch::write_failed:
     case friendly::RankSearch::done:
       break;
   }
   run.seconds = stop - start;
-  std::printf(friendly::kTimeFormat, run.seconds);
-  if (!finish_output()) return kExitFailure;
-
-  // The independent check, on rank 0, outside the timed search.
-  if (options.validate) {
-    friendly::Answer expected;
-    if (!friendly::validate_range(low, high, expected)) {
-      complain("out of memory for the validation");
-      return kExitFailure;
-    }
-    const std::string mismatch =
-        friendly::answer_mismatch({run.search.pairs, run.search.checksum}, expected);
-    run.validation = mismatch.empty() ? friendly::Validation::passed : friendly::Validation::failed;
-    if (!mismatch.empty()) complain(mismatch);
-  }
-  if (options.report != friendly::ReportFormat::none) {
-    std::fputs(friendly::format_report(run, options.report).c_str(), stderr);
-  }
-  return run.validation == friendly::Validation::failed ? kExitFailure : 0;
+  return friendly::finish_run(kMpiProgramName, run, options, "");
 }
 
 }  // namespace
@@ -253,7 +188,7 @@ int main(int argc, char** argv) {
   MPI_Comm_size(MPI_COMM_WORLD, &ranks);
 
   // The threads of a rank never call MPI, but its main thread calls it between their regions.
-  int status = kExitFailure;
+  int status = friendly::kExitFailure;
   if (provided >= MPI_THREAD_FUNNELED) {
     status = run(argc, argv, rank, ranks);
   } else if (rank == 0) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cache_sizes.hpp"
+#include "contract.hpp"
 #include "friendly.hpp"
 #include "progress.hpp"
 
@@ -144,6 +145,7 @@ RankSearch search_ranks_on(std::int32_t low, std::int32_t high, MPI_Comm comm, s
   MPI_Comm_rank(comm, &rank);
   MPI_Comm_size(comm, &ranks);
   const std::int64_t length = range_length(low, high);
+  FRIENDLY_ASSERT(length >= 0 && path_available(Path));
   const std::int64_t chunks = whole_chunks(length);
   const std::int64_t padded = chunks * kRatioChunk;
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "contract.hpp"
 #include "kernels.hpp"
 #include "progress.hpp"
 #include "work_share.hpp"
@@ -92,6 +93,7 @@ template <KernelPath Path, typename Ratio, typename Report>
 bool scan_blocks(const std::int64_t* first_rows, int blocks, std::int64_t length,
                  const Ratio* numerators, const Ratio* denominators, std::int64_t tile_bytes,
                  Report&& report) {
+  FRIENDLY_ASSERT(0 < blocks && blocks <= kMaxGroupBlocks && 0 <= first_rows[0]);
   // Where each row met its ratio: the second pass finds the matches there instead of streaming
   // the rest of the row again.
   std::int64_t match_from[kMaxGroupBlocks][kRowBlock];

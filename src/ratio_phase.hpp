@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "contract.hpp"
 #include "kernels.hpp"
 #include "progress.hpp"
 #include "work_share.hpp"
@@ -136,6 +137,7 @@ std::int64_t ratio_phase(std::int32_t low, std::int64_t length, std::int32_t* va
   // Per-number cost is uneven, so chunks are handed out on demand. A share's chunks of
   // kRatioChunk local numbers are whole chunks of the range, so the chunks stay consecutive
   // numbers. The loop's implicit barrier keeps every ratio stored before any thread goes on.
+  FRIENDLY_ASSERT(length <= std::int64_t{INT32_MAX} - low + 1);
   const std::int64_t own = share_length(length, kRatioChunk, share, shares);
   std::int64_t tests = 0;
   // Only thread 0 sees the meter.

@@ -149,4 +149,26 @@ std::string format_report(const RunReport& run, ReportFormat format) {
   return text;
 }
 
+int finish_run(const char* program, RunReport& run, const SearchOptions& options,
+               const std::string& size) {
+  std::printf(kTimeFormat, run.seconds);
+  if (!finish_output(program)) return kExitFailure;
+
+  // The independent check, outside the timed search.
+  if (options.validate) {
+    Answer expected;
+    if (!validate_range(run.low, run.high, expected)) {
+      complain(program, "out of memory for the validation" + (size.empty() ? "" : ": " + size));
+      return kExitFailure;
+    }
+    const std::string mismatch = answer_mismatch({run.search.pairs, run.search.checksum}, expected);
+    run.validation = mismatch.empty() ? Validation::passed : Validation::failed;
+    if (!mismatch.empty()) complain(program, mismatch);
+  }
+  if (options.report != ReportFormat::none) {
+    std::fputs(format_report(run, options.report).c_str(), stderr);
+  }
+  return run.validation == Validation::failed ? kExitFailure : 0;
+}
+
 }  // namespace friendly

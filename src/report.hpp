@@ -40,4 +40,12 @@ std::string processor_name();
 // value" lines under a heading, or one JSON object on one line, with the same keys.
 std::string format_report(const RunReport& run, ReportFormat format);
 
+// Ends a completed search that run describes, seconds included: prints the time line and
+// flushes standard output, then, outside the timed search, validates the answer (run.validation)
+// and writes the report on standard error where options ask. Complains as program of any
+// failure; size, when not empty, says what the range needs where memory for the validation
+// lacks. Returns the run's exit status.
+int finish_run(const char* program, RunReport& run, const SearchOptions& options,
+               const std::string& size);
+
 }  // namespace friendly

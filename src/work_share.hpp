@@ -5,11 +5,14 @@
 
 #include <cstdint>
 
+#include "contract.hpp"
+
 namespace friendly {
 
 // Number of items in share `share` (0 <= share < shares) of length items cut into pieces.
 constexpr std::int64_t share_length(std::int64_t length, std::int64_t piece, int share,
                                     int shares) noexcept {
+  FRIENDLY_ASSERT(0 <= length && 0 < piece && 0 <= share && share < shares);
   const std::int64_t pieces = (length + piece - 1) / piece;
   if (share >= pieces) return 0;
   const std::int64_t own = (pieces - 1 - share) / shares + 1;

@@ -120,6 +120,7 @@ TEST(CommandLine, RefusalsNameTheProblem) {
                  {{"1", "\x1b[31m2"}, "HIGH '\\x1b[31m2'"},
                  {{"1", "2\xc2\x9bm"}, R"(HIGH '2\xc2\x9bm')"},
                  {{"\xe2\x80\xae_1", "9"}, R"(LOW '\xe2\x80\xae_1')"},
+                 {{"1", "2\x7f"}, R"(HIGH '2\x7f')"},
                  {{"-help"}, "unknown option '-help'"},
                  {{"--threads", "1", "2"}, "unknown option '--threads'"}};
   for (const auto& c : refused) {
@@ -137,6 +138,29 @@ TEST(CommandLine, RefusalsNameTheProblem) {
             std::string::npos)
       << error;
   EXPECT_LT(error.size(), 200u);
+}
+
+TEST(CommandLine, RefusalsAndUsageNameTheProgramThatReadsThem) {
+  std::int32_t low = 0;
+  std::int32_t high = 0;
+  friendly::SearchOptions options;
+  std::string error;
+  // The argument is quoted as given, even where it holds the other program's usage.
+  const char* args[] = {friendly::kMpiProgramName, "-xusage: friendlyNumbers ", "5"};
+  EXPECT_EQ(
+      friendly::read_command_line(3, args, low, high, options, error, friendly::kMpiProgramName),
+      Command::refused);
+  EXPECT_EQ(error,
+            "unknown option '-xusage: friendlyNumbers '; usage: friendlyNumbers_mpi "
+            "[--report[=json]] [--validate] LOW HIGH");
+  EXPECT_EQ(friendly::read_command_line(2, args + 1, low, high, options, error,
+                                        friendly::kMpiProgramName),
+            Command::refused);
+  EXPECT_EQ(error, "missing HIGH; usage: friendlyNumbers_mpi LOW HIGH");
+  EXPECT_EQ(friendly::usage_text(friendly::kMpiProgramName)
+                .rfind("usage: [mpirun -n RANKS] friendlyNumbers_mpi [--report[=json]]", 0),
+            0u);
+  EXPECT_EQ(friendly::usage_text().rfind("usage: friendlyNumbers [--report[=json]]", 0), 0u);
 }
 
 TEST(CommandLine, SearchOptionsComeBeforeTheBoundsInAnyOrder) {

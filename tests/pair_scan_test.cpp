@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
+#include <limits>
 #include <random>
 #include <utility>
 #include <vector>
@@ -12,6 +12,7 @@
 #include "cache_sizes.hpp"
 #include "friendly.hpp"
 #include "kernel_paths.hpp"
+#include "reference.hpp"
 
 namespace {
 
@@ -43,19 +44,26 @@ void planted_ratios(std::int64_t length, std::uint32_t seed, std::vector<Ratio>&
 template <typename Ratio>
 Pairs reference_pairs(const std::vector<Ratio>& numerators,
                       const std::vector<Ratio>& denominators) {
-  std::map<std::pair<Ratio, Ratio>, std::vector<std::int64_t>> groups;
-  for (std::size_t k = 0; k < numerators.size(); ++k) {
-    groups[{numerators[k], denominators[k]}].push_back(static_cast<std::int64_t>(k));
+  std::vector<std::pair<Ratio, Ratio>> ratios;
+  for (std::size_t k = 0; k < numerators.size(); ++k)
+    ratios.emplace_back(numerators[k], denominators[k]);
+  return friendly_test::equal_key_pairs(ratios);
+}
+
+// The pairs that scan_row_literal reports for rows first_row to end_row - 1 (cut at the arrays'
+// end), in its order.
+template <typename Ratio>
+Pairs literal_pairs(const std::vector<Ratio>& numerators, const std::vector<Ratio>& denominators,
+                    std::int64_t first_row = 0,
+                    std::int64_t end_row = std::numeric_limits<std::int64_t>::max()) {
+  const auto length = static_cast<std::int64_t>(numerators.size());
+  Pairs found;
+  for (std::int64_t i = first_row; i < std::min(end_row, length); ++i) {
+    friendly::scan_row_literal(
+        i, length, numerators.data(), denominators.data(),
+        [&](std::int64_t row, std::int64_t col) { found.emplace_back(row, col); });
   }
-  Pairs pairs;
-  for (const auto& [ratio, members] : groups) {
-    for (std::size_t a = 0; a < members.size(); ++a) {
-      for (std::size_t b = a + 1; b < members.size(); ++b)
-        pairs.emplace_back(members[a], members[b]);
-    }
-  }
-  std::sort(pairs.begin(), pairs.end());
-  return pairs;
+  return found;
 }
 
 template <typename Ratio>
@@ -63,14 +71,9 @@ void expect_scan_matches_reference(std::int64_t length, std::uint32_t seed) {
   std::vector<Ratio> numerators;
   std::vector<Ratio> denominators;
   planted_ratios(length, seed, numerators, denominators);
-  Pairs found;
-  for (std::int64_t i = 0; i < length; ++i) {
-    friendly::scan_row_literal(
-        i, length, numerators.data(), denominators.data(),
-        [&](std::int64_t row, std::int64_t col) { found.emplace_back(row, col); });
-  }
   // Same pairs, and in row order then column order.
-  EXPECT_EQ(found, reference_pairs(numerators, denominators)) << "length " << length;
+  EXPECT_EQ(literal_pairs(numerators, denominators), reference_pairs(numerators, denominators))
+      << "length " << length;
 }
 
 TEST(PairScan, ReportsEveryPlantedMatchInRowThenColumnOrder) {
@@ -83,13 +86,7 @@ TEST(PairScan, ReportsEveryPlantedMatchInRowThenColumnOrder) {
 TEST(PairScan, EqualNumeratorsWithDifferentDenominatorsDoNotMatch) {
   const std::vector<std::int32_t> numerators = {5, 5, 5, 6};
   const std::vector<std::int32_t> denominators = {1, 2, 1, 1};
-  Pairs found;
-  for (std::int64_t i = 0; i < 4; ++i) {
-    friendly::scan_row_literal(
-        i, 4, numerators.data(), denominators.data(),
-        [&](std::int64_t row, std::int64_t col) { found.emplace_back(row, col); });
-  }
-  EXPECT_EQ(found, (Pairs{{0, 2}}));
+  EXPECT_EQ(literal_pairs(numerators, denominators), (Pairs{{0, 2}}));
 }
 
 using friendly::KernelPath;
@@ -121,18 +118,6 @@ void near_miss_ratios(std::int64_t length, std::uint32_t seed, std::vector<Ratio
         static_cast<Ratio>(v < values.size() ? values[v] : 200'000 + static_cast<Ratio>(k));
     denominators[k] = static_cast<Ratio>(pick_denominator(random));
   }
-}
-
-template <typename Ratio>
-Pairs literal_pairs(const std::vector<Ratio>& numerators, const std::vector<Ratio>& denominators) {
-  const auto length = static_cast<std::int64_t>(numerators.size());
-  Pairs found;
-  for (std::int64_t i = 0; i < length; ++i) {
-    friendly::scan_row_literal(
-        i, length, numerators.data(), denominators.data(),
-        [&](std::int64_t row, std::int64_t col) { found.emplace_back(row, col); });
-  }
-  return found;
 }
 
 // The pairs that scan_block reports over every block, in the order of the blocks.
@@ -222,10 +207,9 @@ TEST_P(BlockScan, GroupsOfBlocksReportTheirRowsPairsAcrossTiles) {
     }
     Pairs expected;
     for (const std::int64_t first : first_rows) {
-      for (std::int64_t i = first; i < first + friendly::kRowBlock; ++i)
-        friendly::scan_row_literal(
-            i, length, numerators.data(), denominators.data(),
-            [&](std::int64_t row, std::int64_t col) { expected.emplace_back(row, col); });
+      const Pairs block =
+          literal_pairs(numerators, denominators, first, first + friendly::kRowBlock);
+      expected.insert(expected.end(), block.begin(), block.end());
     }
     ASSERT_GE(expected.size(), 15u);
     Pairs found;

@@ -25,6 +25,7 @@ namespace {
 using friendly_test::pair_line;
 using friendly_test::read_file;
 using friendly_test::reference_lines;
+using friendly_test::sorted;
 using friendly_test::split_lines;
 
 struct ProgramRun {
@@ -69,11 +70,6 @@ std::vector<std::string> pair_lines(const ProgramRun& run) {
   lines.pop_back();
   for (const std::string& line : lines)
     EXPECT_EQ(line.find("Tempo"), std::string::npos);
-  return lines;
-}
-
-std::vector<std::string> sorted(std::vector<std::string> lines) {
-  std::sort(lines.begin(), lines.end());
   return lines;
 }
 

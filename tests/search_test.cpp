@@ -20,6 +20,7 @@ namespace {
 
 using friendly::KernelPath;
 using friendly_test::reference_lines;
+using friendly_test::sorted;
 using friendly_test::split_lines;
 
 // A stream in memory that the search prints on, and the lines printed on it.
@@ -46,11 +47,6 @@ class MemoryStream {
   std::size_t size_ = 0;
   std::FILE* stream_;
 };
-
-std::vector<std::string> sorted(std::vector<std::string> lines) {
-  std::sort(lines.begin(), lines.end());
-  return lines;
-}
 
 // The lines of search<Ratio>(low, high) on path with a team of the given size.
 template <typename Ratio>

@@ -137,6 +137,10 @@ case $group in
       launch 3 1 $args
       check_one_error "3 ranks on '$args'" 2 ""
     done
+    # A refused argument is quoted as given, even where it holds the default program's usage.
+    launch 2 1 '-xusage: friendlyNumbers ' 5
+    check_one_error "2 ranks on an option that holds a usage" 2 \
+      "unknown option '-xusage: friendlyNumbers '; usage: friendlyNumbers_mpi ["
     launch 3 1 --help
     [[ $status == 0 && $(grep -c '^usage:' "$work/out") == 1 ]] || fail "--help: $(cat "$work/out")"
     launch 2 1 -2147483648 2147483647
