@@ -9,6 +9,7 @@
 
 #include "command_line.hpp"
 #include "friendly.hpp"
+#include "gpu.hpp"
 #include "limits.hpp"
 #include "report.hpp"
 #include "validate.hpp"
@@ -93,11 +94,17 @@ int main(int argc, char** argv) {
   run.path = path;
   run.low = low;
   run.high = high;
+  // The GPU is set up, and its free memory checked, before the clock starts.
+  if (path == friendly::KernelPath::gpu && !friendly::gpu_prepare(low, high, run.device, error)) {
+    complain(error);
+    return kExitFailure;
+  }
+  std::string failure;
   const double start = omp_get_wtime();
-  const bool searched = friendly::FriendlyNumbers(low, high, path, &run.search);
+  const bool searched = friendly::FriendlyNumbers(low, high, path, &run.search, &failure);
   const double stop = omp_get_wtime();
   if (!searched) {
-    complain("out of memory: " + size);
+    complain(failure.empty() ? "out of memory: " + size : failure);
     return kExitFailure;
   }
   run.seconds = stop - start;
