@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Every C and C++ file of the repository, tracked or new, follows the committed .clang-format.
+# Every C, C++ and CUDA file of the repository, tracked or new, follows the committed .clang-format.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 mapfile -t files < <(git ls-files --cached --others --exclude-standard -- \
-  '*.cpp' '*.hpp' '*.cc' '*.hh' '*.cxx' '*.h' | sort -u)
+  '*.cpp' '*.hpp' '*.cc' '*.hh' '*.cxx' '*.h' '*.cu' | sort -u)
 existing=()
 for file in "${files[@]}"; do
   [[ -f "$file" ]] && existing+=("$file")
