@@ -73,6 +73,8 @@ class DeviceArray {
                      static_cast<std::size_t>(elements) * sizeof(T)),
           step);
   }
+  // A failed release leaves the device in error, which the search's next call reports; at the
+  // end of a search nothing that it found depends on it.
   ~DeviceArray() { static_cast<void>(cudaFree(data_)); }
   DeviceArray(const DeviceArray&) = delete;
   DeviceArray& operator=(const DeviceArray&) = delete;
@@ -256,9 +258,11 @@ void search_on_device(std::int32_t low, std::int32_t high, GpuRun& run, GpuWork*
           "copying the pair count");
     if (found <= static_cast<Count>(capacity)) {
       run.pairs.resize(found);
-      check(cudaMemcpy(run.pairs.data(), keys.get(), found * sizeof(std::uint64_t),
-                       cudaMemcpyDeviceToHost),
-            "copying the pairs");
+      if (found > 0) {
+        check(cudaMemcpy(run.pairs.data(), keys.get(), found * sizeof(std::uint64_t),
+                         cudaMemcpyDeviceToHost),
+              "copying the pairs");
+      }
       break;
     }
     capacity = static_cast<std::int64_t>(found);

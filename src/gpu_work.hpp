@@ -315,7 +315,8 @@ inline constexpr int kGpuCounters = 7;
 constexpr std::int64_t gpu_search_bytes(std::int32_t low, std::int32_t high) noexcept {
   const std::int64_t ratio_bytes = needs_wide_ratios(low, high) ? 8 : 4;
   const std::int64_t length = range_length(low, high);
-  return (length > 0 ? length : 1) * 2 * ratio_bytes + kFirstPairCapacity * 8 + kGpuCounters * 8;
+  return (length > 0 ? length : 1) * 2 * ratio_bytes + kFirstPairCapacity * 8 +
+         std::int64_t{kGpuCounters} * 8;
 }
 
 // A pair of indices (i < j < 2^31) as one key; keys sort in row, then column order.

@@ -32,6 +32,17 @@ bool finish_output() {
   return false;
 }
 
+// Sets up the GPU, where the path is the GPU's, and checks its free memory, before the clock
+// starts; on failure, reports it and returns false.
+bool prepare_device(friendly::KernelPath path, std::int32_t low, std::int32_t high,
+                    friendly::GpuDevice& device) {
+  if (path != friendly::KernelPath::gpu) return true;
+  std::string error;
+  if (friendly::gpu_prepare(low, high, device, error)) return true;
+  complain(error);
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,11 +105,7 @@ int main(int argc, char** argv) {
   run.path = path;
   run.low = low;
   run.high = high;
-  // The GPU is set up, and its free memory checked, before the clock starts.
-  if (path == friendly::KernelPath::gpu && !friendly::gpu_prepare(low, high, run.device, error)) {
-    complain(error);
-    return kExitFailure;
-  }
+  if (!prepare_device(path, low, high, run.device)) return kExitFailure;
   std::string failure;
   const double start = omp_get_wtime();
   const bool searched = friendly::FriendlyNumbers(low, high, path, &run.search, &failure);

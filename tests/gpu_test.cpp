@@ -63,6 +63,7 @@ std::vector<std::string> in_row_order(const std::string& text) {
   }
   std::sort(keyed.begin(), keyed.end());
   std::vector<std::string> lines;
+  lines.reserve(keyed.size());
   for (const auto& [key, line] : keyed)
     lines.push_back(line);
   return lines;

@@ -264,7 +264,7 @@ TEST(GpuWork, TilesCompareEveryPairOnceAndFindTheLiteralPairs) {
 
 TEST(GpuWork, FilterPassesOnlyTilesWithAnEqualNumerator) {
   // Rows of tile 0, columns of tile 1 with no equal numerator: the filter alone, no retest.
-  constexpr std::int64_t kLength = 2 * friendly::kTile;
+  constexpr std::int64_t kLength = std::int64_t{2} * friendly::kTile;
   std::vector<std::int32_t> numerators(kLength);
   std::vector<std::int32_t> denominators(kLength, 1);
   for (std::int64_t k = 0; k < kLength; ++k)
