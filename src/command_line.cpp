@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "friendly.hpp"
+#include "gpu.hpp"
 #include "validate.hpp"
 
 namespace friendly {
@@ -126,7 +127,7 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
 
 bool read_path_choice(const char* value, KernelPath& path, std::string& error) {
   if (value == nullptr || *value == '\0') {
-    path = fastest_path();
+    path = default_path();
     return true;
   }
   KernelPath named = KernelPath::literal;
@@ -136,8 +137,10 @@ bool read_path_choice(const char* value, KernelPath& path, std::string& error) {
     return false;
   }
   if (!path_available(named)) {
-    error = std::string(kPathVariable) + " " + shown(value) +
-            " is a path this processor cannot run; it offers " + available_path_names();
+    error = std::string(kPathVariable) + " " + shown(value) + " is a path this " +
+            (named == KernelPath::gpu ? "machine cannot run (" + gpu_unavailable_reason() + ")"
+                                      : std::string("processor cannot run")) +
+            "; it offers " + available_path_names();
     return false;
   }
   path = named;
@@ -165,8 +168,9 @@ std::string usage_text(const char* program) {
          "  --validate      check the pairs against an independent sieve after the timed search\n"
          "  -h, --help      this text\n"
          "  --version       the program's version\n"
-         "Threads: OMP_NUM_THREADS. Kernels: FRIENDLY_KERNELS=literal|portable|avx2|avx512\n"
-         "(default: the widest this processor runs; here " +
+         "Threads: OMP_NUM_THREADS. Kernels: FRIENDLY_KERNELS=literal|portable|avx2|avx512|gpu\n"
+         "(default: the GPU where this build has CUDA and a device, else the widest CPU path;\n"
+         "here " +
          available_path_names() + ").\n";
 }
 

@@ -49,9 +49,9 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
 // The environment variable that chooses the kernel path.
 inline constexpr const char* kPathVariable = "FRIENDLY_KERNELS";
 
-// The path that the value of kPathVariable chooses into path: the widest this processor runs
-// when value is null or empty. False, with the one-line reason in error (printable ASCII), when
-// value names no path or one that this processor cannot run.
+// The path that the value of kPathVariable chooses into path: default_path() when value is null
+// or empty. False, with the one-line reason in error (printable ASCII), when value names no path
+// or one that this machine cannot run.
 bool read_path_choice(const char* value, KernelPath& path, std::string& error);
 
 // The usage text of program (kProgramName or kMpiProgramName), ending in a newline.

@@ -3,6 +3,10 @@
 #include <omp.h>
 
 #include <memory>
+#include <string>
+
+#include "gpu.hpp"
+#include "gpu_work.hpp"
 
 #include "cache_sizes.hpp"
 #include "contract.hpp"
@@ -68,26 +72,50 @@ bool search_on(std::int32_t low, std::int32_t high, std::FILE* out, SearchReport
   return true;
 }
 
+// search on the GPU: the whole search on the device, then its pairs sorted and printed.
+template <typename Ratio>
+bool search_on_gpu(std::int32_t low, std::int32_t high, std::FILE* out, SearchReport* report,
+                   std::string* error) {
+  GpuRun run;
+  std::string failure;
+  if (!gpu_search<Ratio>(low, high, run, failure)) {
+    if (error != nullptr) *error = failure;
+    return false;
+  }
+  const double printing = omp_get_wtime();
+  PairTally tally;
+  static_cast<void>(print_pairs(run.pairs, low, out, tally));
+  const double stop = omp_get_wtime();
+  if (report != nullptr) {
+    *report = {
+        0,           run.ratio_seconds, run.pair_seconds + (stop - printing), run.candidate_tests,
+        tally.pairs, tally.checksum};
+  }
+  return true;
+}
+
 }  // namespace
 
 template <typename Ratio>
 bool search(std::int32_t low, std::int32_t high, KernelPath path, std::FILE* out,
-            SearchReport* report, std::FILE* progress) {
+            SearchReport* report, std::FILE* progress, std::string* error) {
+  if (path == KernelPath::gpu) return search_on_gpu<Ratio>(low, high, out, report, error);
   return on_path(path, [&]<KernelPath Path>() {
     return search_on<Path, Ratio>(low, high, out, report, progress);
   });
 }
 
 template bool search<std::int32_t>(std::int32_t, std::int32_t, KernelPath, std::FILE*,
-                                   SearchReport*, std::FILE*);
+                                   SearchReport*, std::FILE*, std::string*);
 template bool search<std::int64_t>(std::int32_t, std::int32_t, KernelPath, std::FILE*,
-                                   SearchReport*, std::FILE*);
+                                   SearchReport*, std::FILE*, std::string*);
 
-bool FriendlyNumbers(std::int32_t low, std::int32_t high, KernelPath path, SearchReport* report) {
+bool FriendlyNumbers(std::int32_t low, std::int32_t high, KernelPath path, SearchReport* report,
+                     std::string* error) {
   std::FILE* const progress = progress_wanted(stdout) ? stderr : nullptr;
   return needs_wide_ratios(low, high)
-             ? search<std::int64_t>(low, high, path, stdout, report, progress)
-             : search<std::int32_t>(low, high, path, stdout, report, progress);
+             ? search<std::int64_t>(low, high, path, stdout, report, progress, error)
+             : search<std::int32_t>(low, high, path, stdout, report, progress, error);
 }
 
 }  // namespace friendly

@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "kernels.hpp"
 #include "pair_phase.hpp"
@@ -47,7 +48,7 @@ std::unique_ptr<T[]> allocate_array(std::int64_t count) {
 
 // What one search did and found: the team, each phase's time, the work and the answer.
 struct SearchReport {
-  int threads = 0;                   // threads of the team that ran the region
+  int threads = 0;                   // threads of the team that ran the region (0 on the GPU)
   double ratio_seconds = 0;          // from just before the region to the ratio phase's barrier
   double pair_seconds = 0;           // from that barrier to the end of the region
   std::int64_t candidate_tests = 0;  // the literal trial division's tests over the range
@@ -59,18 +60,22 @@ struct SearchReport {
 // needs_wide_ratios is false, else int64_t) on the given (available) path, printing the pair
 // lines on out; report, when not null, receives what it did; progress, when not null, is the
 // terminal that the progress meter (progress.hpp) is drawn on and erased from before it returns.
-// Returns false, having searched and printed nothing, when the arrays cannot be allocated.
+// The GPU path searches the whole range on the device first and then prints its pairs in row,
+// then column order. Returns false, having printed nothing, when the arrays cannot be allocated
+// or the device fails; error, when not null, then receives the device's one-line reason (left
+// alone for the host's memory).
 template <typename Ratio>
 [[nodiscard]] bool search(std::int32_t low, std::int32_t high, KernelPath path, std::FILE* out,
-                          SearchReport* report = nullptr, std::FILE* progress = nullptr);
+                          SearchReport* report = nullptr, std::FILE* progress = nullptr,
+                          std::string* error = nullptr);
 
 // Prints one pair line on standard output for every pair of numbers from low to high
 // (high >= low - 1) with equal ratios, in one OpenMP parallel region of the runtime's default
-// team size, on the given (available) path; report as search's. Draws the progress meter on
-// standard error where progress_wanted(stdout). Returns false, having searched and printed
-// nothing, when the arrays cannot be allocated.
+// team size, or on the GPU, on the given (available) path; report and error as search's. Draws
+// the progress meter on standard error where progress_wanted(stdout). Returns false, having
+// printed nothing, when the arrays cannot be allocated or the device fails.
 [[nodiscard]] bool FriendlyNumbers(std::int32_t low, std::int32_t high,
-                                   KernelPath path = fastest_path(),
-                                   SearchReport* report = nullptr);
+                                   KernelPath path = fastest_path(), SearchReport* report = nullptr,
+                                   std::string* error = nullptr);
 
 }  // namespace friendly

@@ -1,5 +1,5 @@
-// The paths that the processor and the operating system support, their names, and the work
-// tallies of the counting build. Compiled for plain x86-64.
+// The paths that the processor, the operating system and the build support, their names, and the
+// work tallies of the counting build. Compiled for plain x86-64.
 #include "kernels.hpp"
 
 #include <cpuid.h>
@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+
+#include "gpu.hpp"
 
 namespace friendly {
 
@@ -58,11 +60,18 @@ KernelPath fastest_path() noexcept {
 }
 
 bool path_available(KernelPath path) noexcept {
+  if (path == KernelPath::gpu) return gpu_available();
   return static_cast<int>(path) <= static_cast<int>(fastest_path());
+}
+
+KernelPath default_path() noexcept {
+  return gpu_available() ? KernelPath::gpu : fastest_path();
 }
 
 const char* path_name(KernelPath path) noexcept {
   switch (path) {
+    case KernelPath::gpu:
+      return "gpu";
     case KernelPath::avx512:
       return "avx512";
     case KernelPath::avx2:
@@ -76,7 +85,7 @@ const char* path_name(KernelPath path) noexcept {
 }
 
 bool path_named(const char* name, KernelPath& path) noexcept {
-  for (const KernelPath candidate : kAllPaths) {
+  for (const KernelPath candidate : kAllChoices) {
     if (std::strcmp(name, path_name(candidate)) == 0) {
       path = candidate;
       return true;
@@ -88,7 +97,7 @@ bool path_named(const char* name, KernelPath& path) noexcept {
 const char* available_path_names() noexcept {
   static const std::string names = [] {
     std::string list;
-    for (const KernelPath path : kAllPaths) {
+    for (const KernelPath path : kAllChoices) {
       if (!path_available(path)) continue;
       list += list.empty() ? "" : ", ";
       list += path_name(path);

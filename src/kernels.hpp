@@ -19,31 +19,43 @@ namespace friendly {
 inline constexpr int kRowBlock = 8;
 
 // The paths, from the plainest to the widest: the literal loops (the speed baseline), portable
-// C++ and the two vector instruction sets.
-enum class KernelPath { literal, portable, avx2, avx512 };
+// C++ and the two vector instruction sets; then the GPU, which is no set of CPU kernels: the
+// search drivers hand it to the GPU search (gpu.hpp) before they choose any kernel.
+enum class KernelPath { literal, portable, avx2, avx512, gpu };
 
-// Every path, from the plainest to the widest.
+// Every CPU path, from the plainest to the widest.
 inline constexpr KernelPath kAllPaths[] = {KernelPath::literal, KernelPath::portable,
                                            KernelPath::avx2, KernelPath::avx512};
 
-// True when the processor and the operating system support the path (checked once).
+// Every path a user may choose: the CPU paths, then the GPU.
+inline constexpr KernelPath kAllChoices[] = {KernelPath::literal, KernelPath::portable,
+                                             KernelPath::avx2, KernelPath::avx512, KernelPath::gpu};
+
+// True when the processor and the operating system support the path (checked once); for the
+// GPU, when this build has CUDA and a device is present.
 bool path_available(KernelPath path) noexcept;
 
-// The widest path this processor runs.
+// The widest CPU path this processor runs.
 KernelPath fastest_path() noexcept;
 
-// The path's name: "literal", "portable", "avx2" or "avx512".
+// The path a search takes when none is chosen: the GPU where path_available says so, else the
+// widest CPU path.
+KernelPath default_path() noexcept;
+
+// The path's name: "literal", "portable", "avx2", "avx512" or "gpu".
 const char* path_name(KernelPath path) noexcept;
 
 // The path named name (as path_name spells it) into path; false, leaving path alone, when no
 // path has that name.
 bool path_named(const char* name, KernelPath& path) noexcept;
 
-// The names of the paths that this processor runs, plainest first, separated by ", ".
+// The names of the paths that this machine runs, plainest first and the GPU last, separated by
+// ", ".
 const char* available_path_names() noexcept;
 
 // Calls visit.template operator()<Path>() with the KernelPath given at run time as a constant,
-// and returns what it returns: the one place where a path chosen at run time becomes code.
+// and returns what it returns: the one place where a path chosen at run time becomes code. The
+// GPU has no CPU kernels: CPU code asked to run on it runs on the widest CPU path.
 template <typename Visit>
 decltype(auto) on_path(KernelPath path, Visit&& visit) {
   switch (path) {
@@ -53,6 +65,8 @@ decltype(auto) on_path(KernelPath path, Visit&& visit) {
       return visit.template operator()<KernelPath::avx2>();
     case KernelPath::portable:
       return visit.template operator()<KernelPath::portable>();
+    case KernelPath::gpu:
+      return on_path(fastest_path(), visit);
     case KernelPath::literal:
       break;
   }

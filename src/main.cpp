@@ -9,6 +9,7 @@
 
 #include "command_line.hpp"
 #include "friendly.hpp"
+#include "gpu.hpp"
 #include "limits.hpp"
 #include "report.hpp"
 
@@ -64,11 +65,17 @@ int main(int argc, char** argv) {
   run.low = low;
   run.high = high;
   const std::string size = friendly::size_text(length, bytes);
+  // The device and its context are set up, and its free memory checked, before the clock starts.
+  if (path == friendly::KernelPath::gpu && !friendly::gpu_prepare(low, high, run.device, error)) {
+    friendly::complain(kProgramName, error);
+    return friendly::kExitFailure;
+  }
+  std::string failure;
   const double start = omp_get_wtime();
-  const bool searched = friendly::FriendlyNumbers(low, high, path, &run.search);
+  const bool searched = friendly::FriendlyNumbers(low, high, path, &run.search, &failure);
   const double stop = omp_get_wtime();
   if (!searched) {
-    friendly::complain(kProgramName, "out of memory: " + size);
+    friendly::complain(kProgramName, failure.empty() ? "out of memory: " + size : failure);
     return friendly::kExitFailure;
   }
   run.seconds = stop - start;

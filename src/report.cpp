@@ -112,6 +112,11 @@ std::string format_report(const RunReport& run, ReportFormat format) {
       {"path", {path_name(run.path), true}},
       {"threads", {std::to_string(search.threads), false}}};
   if (run.ranks > 0) fields.push_back({"ranks", {std::to_string(run.ranks), false}});
+  if (run.path == KernelPath::gpu) {
+    fields.push_back({"device", {run.device.name, true}});
+    fields.push_back(
+        {"device_setup_seconds", {formatted("%.6f", run.device.setup_seconds), false}});
+  }
   const char* validated = "";
   if (run.validation != Validation::not_asked)
     validated = run.validation == Validation::passed ? "true" : "false";

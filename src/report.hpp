@@ -7,6 +7,7 @@
 
 #include "command_line.hpp"
 #include "friendly.hpp"
+#include "gpu.hpp"
 #include "kernels.hpp"
 
 namespace friendly {
@@ -24,6 +25,7 @@ struct RunReport {
   std::int32_t high = 0;
   double seconds = 0;   // the time line's
   SearchReport search;  // the search's own counts and phase times
+  GpuDevice device;     // the GPU path's device; reported on that path only
   Validation validation = Validation::not_asked;
 };
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "command_line.hpp"
+#include "gpu.hpp"
 #include "kernels.hpp"
 #include "limits.hpp"
 
@@ -188,13 +189,18 @@ TEST(CommandLine, SearchOptionsComeBeforeTheBoundsInAnyOrder) {
 TEST(PathChoice, NamesEveryPathAndRefusesWhatThisProcessorCannotRun) {
   friendly::KernelPath path = friendly::KernelPath::avx512;
   std::string error;
+  // No choice: the GPU where there is one, else the widest CPU path.
+  const friendly::KernelPath unchosen = friendly::path_available(friendly::KernelPath::gpu)
+                                            ? friendly::KernelPath::gpu
+                                            : friendly::fastest_path();
+  EXPECT_EQ(friendly::default_path(), unchosen);
   EXPECT_TRUE(friendly::read_path_choice(nullptr, path, error));
-  EXPECT_EQ(path, friendly::fastest_path());
+  EXPECT_EQ(path, unchosen);
   EXPECT_TRUE(friendly::read_path_choice("literal", path, error));
   EXPECT_EQ(path, friendly::KernelPath::literal);
   EXPECT_TRUE(friendly::read_path_choice("", path, error));
-  EXPECT_EQ(path, friendly::fastest_path());
-  for (const friendly::KernelPath named : friendly::kAllPaths) {
+  EXPECT_EQ(path, unchosen);
+  for (const friendly::KernelPath named : friendly::kAllChoices) {
     const char* name = friendly::path_name(named);
     const bool chosen = friendly::read_path_choice(name, path, error);
     EXPECT_EQ(chosen, friendly::path_available(named)) << name;
@@ -202,6 +208,12 @@ TEST(PathChoice, NamesEveryPathAndRefusesWhatThisProcessorCannotRun) {
       EXPECT_EQ(path, named) << name;
     else
       EXPECT_NE(error.find("cannot run"), std::string::npos) << error;
+  }
+  if (!friendly::path_available(friendly::KernelPath::gpu)) {
+    EXPECT_FALSE(friendly::read_path_choice("gpu", path, error));
+    EXPECT_EQ(error, "FRIENDLY_KERNELS 'gpu' is a path this machine cannot run (" +
+                         friendly::gpu_unavailable_reason() + "); it offers " +
+                         friendly::available_path_names());
   }
   EXPECT_FALSE(friendly::read_path_choice("AVX2\n", path, error));
   EXPECT_EQ(error, std::string("FRIENDLY_KERNELS 'AVX2\\x0a' names no kernel path; this "

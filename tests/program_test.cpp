@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "gpu.hpp"
+#include "kernels.hpp"
 #include "reference.hpp"
 #include "text_files.hpp"
 
@@ -124,6 +126,17 @@ TEST(Program, RefusedCommandLinesPrintOneErrorLineAndNothingElse) {
     EXPECT_EQ(split_lines(run.err).size(), 1u) << args << ": " << run.err;
     EXPECT_EQ(run.err.rfind("friendlyNumbers: ", 0), 0u) << run.err;
   }
+}
+
+TEST(Program, GpuWhereNoneRunsIsRefusedBeforeAnyWork) {
+  if (friendly::path_available(friendly::KernelPath::gpu))
+    GTEST_SKIP() << "this machine has a GPU: the gpu tests run the program on it";
+  const ProgramRun run = run_program("1 30", "FRIENDLY_KERNELS=gpu");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "friendlyNumbers: FRIENDLY_KERNELS 'gpu' is a path this machine cannot run (" +
+                         friendly::gpu_unavailable_reason() + "); it offers " +
+                         friendly::available_path_names() + "\n");
 }
 
 TEST(Program, BlanksAndSignsAreAcceptedAndExtraArgumentsIgnored) {

@@ -1,0 +1,169 @@
+// The search on the GPU (label gpu): its pairs against the CPU path's, in row then column order,
+// the work its kernels counted against the literal loops, a pair buffer that is too short, and
+// the program on the GPU path. Every test skips, saying why, where no GPU runs.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "friendly.hpp"
+#include "gpu.hpp"
+#include "kernels.hpp"
+#include "reference.hpp"
+#include "text_files.hpp"
+
+namespace {
+
+using friendly::KernelPath;
+
+constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+
+class Gpu : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!friendly::path_available(KernelPath::gpu))
+      GTEST_SKIP() << "no GPU runs here: " << friendly::gpu_unavailable_reason();
+  }
+};
+
+// The lines that search<Ratio> prints for low..high on path, in the order printed, and its
+// report.
+template <typename Ratio>
+std::string search_text(std::int32_t low, std::int32_t high, KernelPath path,
+                        friendly::SearchReport& report) {
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&text, &size);
+  EXPECT_NE(out, nullptr);
+  if (out == nullptr) return "";
+  std::string error;
+  EXPECT_TRUE(friendly::search<Ratio>(low, high, path, out, &report, nullptr, &error)) << error;
+  std::fclose(out);
+  std::string printed(text, size);
+  std::free(text);  // NOLINT(cppcoreguidelines-no-malloc): open_memstream's buffer
+  return printed;
+}
+
+// The pair lines of text in row, then column order: by their first number, then their second.
+std::vector<std::string> in_row_order(const std::string& text) {
+  std::vector<std::pair<std::pair<long long, long long>, std::string>> keyed;
+  for (const std::string& line : friendly_test::split_lines(text)) {
+    long long a = 0;
+    long long b = 0;
+    EXPECT_EQ(std::sscanf(line.c_str(), "%lld and %lld", &a, &b), 2) << line;
+    keyed.push_back({{a, b}, line});
+  }
+  std::sort(keyed.begin(), keyed.end());
+  std::vector<std::string> lines;
+  lines.reserve(keyed.size());
+  for (const auto& [key, line] : keyed)
+    lines.push_back(line);
+  return lines;
+}
+
+// Checks that the GPU prints the lines of the CPU path, in row then column order, with the same
+// count and checksum and the literal loop's candidate tests.
+template <typename Ratio>
+void expect_gpu_prints_the_cpu_lines(std::int32_t low, std::int32_t high) {
+  friendly::SearchReport cpu;
+  friendly::SearchReport gpu;
+  const std::string expected = search_text<Ratio>(low, high, friendly::fastest_path(), cpu);
+  EXPECT_EQ(friendly_test::split_lines(search_text<Ratio>(low, high, KernelPath::gpu, gpu)),
+            in_row_order(expected))
+      << low << ".." << high << ", " << sizeof(Ratio) << "-byte ratios";
+  EXPECT_EQ(gpu.pairs, cpu.pairs);
+  EXPECT_EQ(gpu.checksum, cpu.checksum);
+  EXPECT_EQ(gpu.candidate_tests, cpu.candidate_tests);
+}
+
+TEST_F(Gpu, PrintsTheCpuPathsLinesInRowThenColumnOrder) {
+  // Lengths around one tile (2048 rows and columns) and several, both widths of ratio.
+  const std::int32_t ranges[][2] = {
+      {1, 30},    {1, 200},    {-37, 3'000},
+      {5, 5},     {5, 4},      {1, 2'048},
+      {1, 8'200}, {1, 20'000}, {(1 << 24) - 1'000, (1 << 24) + 1'000}};
+  for (const auto& [low, high] : ranges) {
+    expect_gpu_prints_the_cpu_lines<std::int32_t>(low, high);
+    expect_gpu_prints_the_cpu_lines<std::int64_t>(low, high);
+  }
+  // Ranges that need 64-bit ratios: across the last 32-bit bound, and at both ends of the range.
+  expect_gpu_prints_the_cpu_lines<std::int64_t>(190'000'000 - 500, 190'000'000 + 500);
+  expect_gpu_prints_the_cpu_lines<std::int64_t>(kMax - 30, kMax);
+  expect_gpu_prints_the_cpu_lines<std::int64_t>(kMin, kMin + 200);
+}
+
+// Checks the work that the kernels counted for low..high against the literal loops.
+template <typename Ratio>
+void expect_literal_work(std::int32_t low, std::int32_t high) {
+  std::int64_t candidates = 0;
+  for (std::int32_t n = low;; ++n) {
+    candidates += friendly::candidate_tests(n);
+    if (n == high) break;
+  }
+  const std::int64_t length = friendly::range_length(low, high);
+  friendly::GpuRun run;
+  friendly::GpuWork work;
+  std::string error;
+  ASSERT_TRUE(friendly::gpu_search<Ratio>(low, high, run, error, &work)) << error;
+  EXPECT_GE(work.retests, 0);
+  EXPECT_EQ(work.tests - work.retests, candidates) << low << ".." << high;
+  EXPECT_EQ(run.candidate_tests, candidates) << low << ".." << high;
+  EXPECT_EQ(work.comparisons, length * (length - 1) / 2) << low << ".." << high;
+}
+
+TEST_F(Gpu, KernelsTestEveryCandidateAndCompareEveryPairOnce) {
+  expect_literal_work<std::int32_t>(1, 20'000);
+  expect_literal_work<std::int32_t>((1 << 24) - 48, (1 << 24) + 48);
+  expect_literal_work<std::int64_t>(kMax - 3, kMax);
+}
+
+TEST_F(Gpu, ShortPairBufferGrowsAndThePairPhaseRunsAgain) {
+  friendly::GpuRun first;
+  friendly::GpuRun again;
+  std::string error;
+  ASSERT_TRUE(friendly::gpu_search<std::int32_t>(1, 5'000, first, error)) << error;
+  EXPECT_EQ(first.pair_passes, 1);
+  ASSERT_GT(first.pairs.size(), 2U);
+  ASSERT_TRUE(friendly::gpu_search<std::int32_t>(1, 5'000, again, error, nullptr, 2)) << error;
+  EXPECT_EQ(again.pair_passes, 2);
+  std::sort(first.pairs.begin(), first.pairs.end());
+  std::sort(again.pairs.begin(), again.pairs.end());
+  EXPECT_EQ(again.pairs, first.pairs);
+}
+
+TEST_F(Gpu, ProgramRunsOnTheGpuAndReportsTheDevice) {
+  const std::string dir = ::testing::TempDir();
+  const std::string out = dir + "friendly_gpu_out";
+  const std::string err = dir + "friendly_gpu_err";
+  // The program of this build, or the one FRIENDLY_PROGRAM names (a build tree copied elsewhere).
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the test process runs one thread.
+  const char* named = std::getenv("FRIENDLY_PROGRAM");
+  const std::string program = named != nullptr && *named != '\0' ? named : FRIENDLY_PROGRAM;
+  const std::string command = "FRIENDLY_KERNELS=gpu '" + program +
+                              "' --report --validate 1 2000 > '" + out + "' 2> '" + err + "'";
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the test process runs one thread.
+  const int raw = std::system(command.c_str());
+  ASSERT_TRUE(raw != -1 && WIFEXITED(raw) && WEXITSTATUS(raw) == 0)
+      << friendly_test::read_file(err);
+  std::vector<std::string> lines = friendly_test::split_lines(friendly_test::read_file(out));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().rfind("Tempo total ", 0), 0U);
+  lines.pop_back();
+  EXPECT_EQ(lines, friendly_test::reference_lines(1, 2'000));
+  const std::string report = friendly_test::read_file(err);
+  EXPECT_NE(report.find("  path: gpu\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("  device: "), std::string::npos) << report;
+  EXPECT_NE(report.find("  validated: true\n"), std::string::npos) << report;
+  std::remove(out.c_str());
+  std::remove(err.c_str());
+}
+
+}  // namespace

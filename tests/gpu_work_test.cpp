@@ -1,0 +1,344 @@
+// Each GPU thread's work (gpu_work.hpp) run on the host against the literal loops: the ratio
+// phase's warp of lanes, a block's threads over every tile of the pair phase, where the tiles
+// lie, and the order of the printed pairs. The kernels run these same functions on the device.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "gpu_work.hpp"
+#include "reference.hpp"
+#include "report.hpp"
+#include "text_files.hpp"
+
+namespace {
+
+using friendly::kWarpLanes;
+
+constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+
+// A warp as the kernels' is, its lanes run one after the other: each step's first lane with a
+// find, and the tests and retests counted as the device counts them.
+struct HostWarp {
+  std::int64_t* tests;
+  std::int64_t* retests;
+
+  template <typename Find>
+  friendly::FirstFind first(Find&& find) const {
+    friendly::LaneFind finds[kWarpLanes];
+    friendly::FirstFind result;
+    for (int lane = 0; lane < kWarpLanes; ++lane) {
+      finds[lane] = find(lane);
+      if (finds[lane].found && result.lane == kWarpLanes) result = {lane, finds[lane].divisor};
+    }
+    for (int lane = 0; lane < kWarpLanes; ++lane)
+      tally(finds[lane].tests, lane > result.lane ? finds[lane].tests : 0);
+    return result;
+  }
+
+  void tally(std::int64_t tested, std::int64_t retested) const {
+    *tests += tested;
+    *retests += retested;
+  }
+};
+
+// The first divisor of n in [from, to), or to, one division per candidate.
+std::int32_t first_divisor(std::int32_t n, std::int32_t from, std::int32_t to) {
+  std::int32_t f = from;
+  while (f < to && n % f != 0)
+    ++f;
+  return f;
+}
+
+// Checks every n of low..high: the warp's sum is the literal loop's, and its tests less its
+// retests are the literal loop's candidates, as is the count from the limit it ended with.
+void expect_warp_sums(std::int32_t low, std::int32_t high) {
+  for (std::int32_t n = low;; ++n) {
+    std::int64_t tests = 0;
+    std::int64_t retests = 0;
+    std::int32_t limit = 0;
+    const std::int64_t sum = friendly::divisor_sum_on_warp(n, HostWarp{&tests, &retests}, limit);
+    ASSERT_EQ(sum, friendly::divisor_sum_literal(n)) << n;
+    const std::int64_t literal = friendly::candidate_tests(n);
+    ASSERT_EQ(tests - retests, literal) << n << ": " << tests << " tests, " << retests;
+    ASSERT_GE(retests, 0) << n;
+    ASSERT_EQ(friendly::tests_below_limit(n, limit), literal) << n;
+    if (n == high) break;
+  }
+}
+
+TEST(GpuWork, WarpSumsAndTestsEveryCandidateOfTheLiteralLoop) {
+  expect_warp_sums(-5, 20'000);
+  expect_warp_sums((1 << 24) - 48, (1 << 24) + 48);
+  expect_warp_sums(kMax - 3, kMax);
+}
+
+TEST(GpuWork, RootIsTheLargestWhoseSquareFits) {
+  for (const std::int32_t n : {0, 1, 2, 3, 4, 8, 9, 10, 99, 100, 65'535, 65'536, 46'340 * 46'340,
+                               46'340 * 46'340 - 1, kMax - 1, kMax}) {
+    EXPECT_EQ(friendly::root_of(n), friendly::integer_sqrt(n)) << n;
+  }
+}
+
+TEST(GpuWork, LaneSegmentsCoverTheStretchInOrder) {
+  const std::pair<std::int32_t, std::int32_t> stretches[] = {
+      {5, 5},         {5, 6},          {10, 41}, {10, 42}, {100, 100 + 32 * 7 + 31},
+      {46'341, kMax}, {kMax - 1, kMax}};
+  for (const auto& [from, to] : stretches) {
+    std::int32_t next = from;
+    std::int32_t longest = 0;
+    std::int32_t shortest = std::numeric_limits<std::int32_t>::max();
+    for (int lane = 0; lane < kWarpLanes; ++lane) {
+      std::int32_t first = 0;
+      std::int32_t end = 0;
+      friendly::lane_segment(from, to, lane, first, end);
+      ASSERT_EQ(first, next) << from << ".." << to << " lane " << lane;
+      ASSERT_LE(first, end);
+      next = end;
+      longest = std::max(longest, end - first);
+      if (end < to) shortest = std::min(shortest, end - first);
+    }
+    EXPECT_EQ(next, to) << from << ".." << to;
+    // Every lane but those at the end has the longest segment: no lane holds the warp back.
+    if (shortest != std::numeric_limits<std::int32_t>::max()) {
+      EXPECT_EQ(shortest, longest);
+    }
+  }
+}
+
+TEST(GpuWork, StretchesFindTheFirstDivisorAndCountItsCandidates) {
+  // Numbers with divisors above their roots, and stretches that start anywhere above the root:
+  // the driver never meets a divisor there, but the stretch must.
+  std::mt19937 random(7);
+  for (const std::int32_t n :
+       {1000, 5040, 720'720, 2 * 3 * 5 * 7 * 11 * 13 * 17, 999'983 * 2, (1 << 24) + 2, kMax - 1}) {
+    const std::int32_t root = friendly::root_of(n);
+    // Stretches of up to a million candidates, the first one from just above the root.
+    std::uniform_int_distribution<std::int32_t> start(root + 1, n - 1);
+    std::uniform_int_distribution<std::int32_t> length(0, 1'000'000);
+    for (int trial = 0; trial < 50; ++trial) {
+      const std::int32_t from = trial == 0 ? root + 1 : start(random);
+      const auto to =
+          static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{from} + length(random), n));
+      const std::int32_t expected = first_divisor(n, from, to);
+      std::int64_t tests = 0;
+      std::int64_t retests = 0;
+      const HostWarp warp{&tests, &retests};
+      EXPECT_EQ(friendly::stepping_stretch(n, from, to, warp), expected) << n << ": " << from;
+      const std::int64_t literal = std::int64_t{expected} - from + (expected < to ? 1 : 0);
+      EXPECT_EQ(tests - retests, literal) << n << ": " << from << ".." << to;
+      std::int64_t segment_tests = 0;
+      EXPECT_EQ(friendly::segment_divisor(n, from, to, segment_tests), expected);
+      EXPECT_EQ(segment_tests, literal);
+      EXPECT_EQ(friendly::segment_has_divisor(n, from, to), expected < to);
+      tests = 0;
+      retests = 0;
+      const std::int32_t low = 2 + trial % 20;
+      const std::int32_t high = std::min(root + 1, low + 5 * trial + 1);
+      const std::int32_t divisor = first_divisor(n, low, high);
+      EXPECT_EQ(friendly::dividing_stretch(n, low, high, warp), divisor) << n << ": " << low;
+      EXPECT_EQ(tests - retests, std::int64_t{divisor} - low + (divisor < high ? 1 : 0));
+    }
+  }
+}
+
+TEST(GpuWork, TrianglesOfTilesListEveryTileRightOfTheDiagonalOnce) {
+  for (const std::int64_t tiles : {1, 2, 3, 5, 64}) {
+    std::int64_t t = 0;
+    for (std::int64_t row = 0; row < tiles; ++row) {
+      for (std::int64_t column = row; column < tiles; ++column, ++t) {
+        std::int64_t row_tile = -1;
+        std::int64_t column_tile = -1;
+        friendly::triangle_tile(t, tiles, row_tile, column_tile);
+        ASSERT_EQ(row_tile, row) << tiles << " tiles, t = " << t;
+        ASSERT_EQ(column_tile, column) << tiles << " tiles, t = " << t;
+      }
+    }
+  }
+  // The most tiles a 32-bit range has: each row's first and last tile.
+  constexpr std::int64_t kTiles = (std::int64_t{1} << 31) / friendly::kTile;
+  for (const std::int64_t row : {std::int64_t{0}, std::int64_t{1}, kTiles / 2, kTiles - 1}) {
+    const std::int64_t start = row * kTiles - row * (row - 1) / 2;
+    for (const std::int64_t column : {row, kTiles - 1}) {
+      std::int64_t row_tile = -1;
+      std::int64_t column_tile = -1;
+      friendly::triangle_tile(start + column - row, kTiles, row_tile, column_tile);
+      EXPECT_EQ(row_tile, row);
+      EXPECT_EQ(column_tile, column);
+    }
+  }
+}
+
+// Ratios with many equal ones, equal numerators over other denominators, and (for 64 bits)
+// numerators equal in their low 32 bits only.
+template <typename Ratio>
+void clustered_ratios(std::int64_t length, std::vector<Ratio>& numerators,
+                      std::vector<Ratio>& denominators) {
+  std::mt19937 random(static_cast<std::uint32_t>(length));
+  std::uniform_int_distribution<int> kind(0, 99);
+  numerators.assign(static_cast<std::size_t>(length), 0);
+  denominators.assign(numerators.size(), 1);
+  for (std::size_t k = 0; k < numerators.size(); ++k) {
+    const int pick = kind(random);
+    const auto unique = static_cast<Ratio>(100 + 2 * k);
+    numerators[k] = pick < 4 ? Ratio{3} : unique;
+    denominators[k] = pick < 4 ? static_cast<Ratio>(1 + pick % 2) : Ratio{1};
+    if constexpr (sizeof(Ratio) == 8) {
+      if (pick == 4) numerators[k] = static_cast<Ratio>(3 + (std::int64_t{1} << 32));
+    }
+  }
+  // The first row and the last column always pair.
+  numerators.back() = numerators.front();
+  denominators.back() = denominators.front();
+}
+
+// The pairs of a block's threads over every tile, as the pair kernel deals them, with the
+// comparisons and retests they counted.
+struct TiledPairs {
+  std::vector<std::uint64_t> keys;
+  friendly::TileWork work;
+};
+
+template <typename Ratio>
+TiledPairs pairs_by_tiles(const std::vector<Ratio>& numerators,
+                          const std::vector<Ratio>& denominators) {
+  const auto length = static_cast<std::int64_t>(numerators.size());
+  const std::int64_t tiles = (length + friendly::kTile - 1) / friendly::kTile;
+  TiledPairs found;
+  const auto emit = [&](std::int64_t i, std::int64_t j) {
+    found.keys.push_back(friendly::pair_key(i, j));
+  };
+  for (std::int64_t t = 0; t < tiles * (tiles + 1) / 2; ++t) {
+    std::int64_t row_tile = 0;
+    std::int64_t column_tile = 0;
+    friendly::triangle_tile(t, tiles, row_tile, column_tile);
+    const std::int64_t first_column = column_tile * friendly::kTile;
+    const auto columns =
+        static_cast<int>(std::min<std::int64_t>(friendly::kTile, length - first_column));
+    for (int thread = 0; thread < friendly::kPairThreads; ++thread) {
+      const friendly::ThreadRows<Ratio> rows =
+          friendly::thread_rows(row_tile, thread, length, numerators.data(), denominators.data());
+      const friendly::TileWork work = friendly::thread_tile(
+          rows, row_tile == column_tile, first_column, columns, numerators.data() + first_column,
+          denominators.data() + first_column, emit);
+      found.work.comparisons += work.comparisons;
+      found.work.retests += work.retests;
+    }
+  }
+  return found;
+}
+
+template <typename Ratio>
+void expect_tiles_find_the_literal_pairs(std::int64_t length) {
+  std::vector<Ratio> numerators;
+  std::vector<Ratio> denominators;
+  clustered_ratios(length, numerators, denominators);
+  std::vector<std::uint64_t> literal;
+  for (std::int64_t i = 0; i < length; ++i) {
+    friendly::scan_row_literal(i, length, numerators.data(), denominators.data(),
+                               [&](std::int64_t row, std::int64_t column) {
+                                 literal.push_back(friendly::pair_key(row, column));
+                               });
+  }
+  TiledPairs tiled = pairs_by_tiles(numerators, denominators);
+  EXPECT_EQ(tiled.work.comparisons, length * (length - 1) / 2) << length;
+  EXPECT_GT(tiled.keys.size(), 0U);
+  std::sort(tiled.keys.begin(), tiled.keys.end());
+  EXPECT_EQ(tiled.keys, literal) << length << " numbers, " << sizeof(Ratio) << "-byte ratios";
+}
+
+TEST(GpuWork, TilesCompareEveryPairOnceAndFindTheLiteralPairs) {
+  // Lengths around one tile (2048), its rows per thread, and three tiles.
+  for (const std::int64_t length : {2, 257, 2047, 2048, 2049, 3 * 2048 - 5}) {
+    expect_tiles_find_the_literal_pairs<std::int32_t>(length);
+    expect_tiles_find_the_literal_pairs<std::int64_t>(length);
+  }
+}
+
+TEST(GpuWork, FilterPassesOnlyTilesWithAnEqualNumerator) {
+  // Rows of tile 0, columns of tile 1 with no equal numerator: the filter alone, no retest.
+  constexpr std::int64_t kLength = std::int64_t{2} * friendly::kTile;
+  std::vector<std::int32_t> numerators(kLength);
+  std::vector<std::int32_t> denominators(kLength, 1);
+  for (std::int64_t k = 0; k < kLength; ++k)
+    numerators[static_cast<std::size_t>(k)] = static_cast<std::int32_t>(k + 1);
+  EXPECT_EQ(pairs_by_tiles(numerators, denominators).work.retests, 0);
+  // One column of tile 1 with the numerator of row 5 and another denominator: one thread
+  // compares its rows with the whole tile again, and finds no pair.
+  numerators[friendly::kTile + 9] = numerators[5];
+  denominators[friendly::kTile + 9] = 2;
+  const TiledPairs tiled = pairs_by_tiles(numerators, denominators);
+  EXPECT_EQ(tiled.work.retests, std::int64_t{friendly::kRowsPerThread} * friendly::kTile);
+  EXPECT_TRUE(tiled.keys.empty());
+}
+
+TEST(GpuWork, PairsPrintInRowThenColumnOrderWithTheirChecksum) {
+  constexpr std::int32_t kHigh = 2000;
+  std::vector<std::uint64_t> keys;
+  std::vector<std::int32_t> numerators(kHigh);
+  std::vector<std::int32_t> denominators(kHigh);
+  for (std::int32_t n = 1; n <= kHigh; ++n) {
+    friendly::store_ratio(n, friendly::divisor_sum_literal(n),
+                          numerators[static_cast<std::size_t>(n - 1)],
+                          denominators[static_cast<std::size_t>(n - 1)]);
+  }
+  std::uint64_t checksum = 0;
+  for (std::int64_t i = 0; i < kHigh; ++i) {
+    friendly::scan_row_literal(i, kHigh, numerators.data(), denominators.data(),
+                               [&](std::int64_t row, std::int64_t column) {
+                                 keys.push_back(friendly::pair_key(row, column));
+                                 checksum +=
+                                     friendly::pair_mix(static_cast<std::int32_t>(row + 1),
+                                                        static_cast<std::int32_t>(column + 1));
+                               });
+  }
+  std::shuffle(keys.begin(), keys.end(), std::mt19937(3));
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&text, &size);
+  ASSERT_NE(out, nullptr);
+  friendly::PairTally tally;
+  EXPECT_TRUE(friendly::print_pairs(keys, 1, out, tally));
+  std::fclose(out);
+  const std::string printed(text, size);
+  std::free(text);  // NOLINT(cppcoreguidelines-no-malloc): open_memstream's buffer
+  EXPECT_EQ(friendly_test::split_lines(printed), friendly_test::reference_lines(1, kHigh));
+  EXPECT_EQ(tally.pairs, static_cast<std::int64_t>(keys.size()));
+  EXPECT_EQ(tally.checksum, checksum);
+
+  // Indices at both ends of the 32-bit range map back to their numbers.
+  std::vector<std::uint64_t> edge = {friendly::pair_key(1, kMax), friendly::pair_key(0, 1)};
+  out = open_memstream(&text, &size);
+  ASSERT_NE(out, nullptr);
+  EXPECT_TRUE(friendly::print_pairs(edge, std::numeric_limits<std::int32_t>::min(), out, tally));
+  std::fclose(out);
+  EXPECT_EQ(std::string(text, size),
+            "-2147483648 and -2147483647 are FRIENDLY \n-2147483647 and -1 are FRIENDLY \n");
+  std::free(text);  // NOLINT(cppcoreguidelines-no-malloc): open_memstream's buffer
+}
+
+TEST(GpuReport, NamesTheDeviceAndItsSetupOnTheGpuPathOnly) {
+  friendly::RunReport run;
+  run.device = {"Some \"GPU\"", 0.25};
+  run.path = friendly::KernelPath::gpu;
+  const std::string text = friendly::format_report(run, friendly::ReportFormat::text);
+  EXPECT_NE(text.find("\n  device: Some \"GPU\"\n  device_setup_seconds: 0.250000\n"),
+            std::string::npos)
+      << text;
+  const std::string json = friendly::format_report(run, friendly::ReportFormat::json);
+  EXPECT_NE(json.find(R"("device":"Some \"GPU\"","device_setup_seconds":0.250000,)"),
+            std::string::npos)
+      << json;
+  run.path = friendly::fastest_path();
+  EXPECT_EQ(friendly::format_report(run, friendly::ReportFormat::json).find("device"),
+            std::string::npos);
+}
+
+}  // namespace
