@@ -12,6 +12,7 @@
 
 #include "friendly.hpp"
 #include "gpu.hpp"
+#include "progress.hpp"
 #include "validate.hpp"
 
 namespace friendly {
@@ -147,6 +148,20 @@ bool read_path_choice(const char* value, KernelPath& path, std::string& error) {
   return true;
 }
 
+bool read_environment(KernelPath& path, std::string& error) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
+  if (!read_path_choice(std::getenv(kPathVariable), path, error)) return false;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
+  const char* progress = std::getenv(kProgressVariable);
+  if (progress == nullptr || *progress == '\0' || std::strcmp(progress, "0") == 0 ||
+      std::strcmp(progress, "1") == 0) {
+    return true;
+  }
+  error = std::string(kProgressVariable) + " " + shown(progress) +
+          " is neither 0 (no progress line) nor 1 (the default)";
+  return false;
+}
+
 std::string usage_text(const char* program) {
   if (std::strcmp(program, kMpiProgramName) == 0) {
     return std::string("usage: [mpirun -n RANKS] ") + program +
@@ -171,7 +186,10 @@ std::string usage_text(const char* program) {
          "Threads: OMP_NUM_THREADS. Kernels: FRIENDLY_KERNELS=literal|portable|avx2|avx512|gpu\n"
          "(default: the GPU where this build has CUDA and a device, else the widest CPU path;\n"
          "here " +
-         available_path_names() + ").\n";
+         available_path_names() +
+         ").\n"
+         "Progress line on a terminal while the output goes elsewhere: FRIENDLY_PROGRESS=0 turns "
+         "it off.\n";
 }
 
 std::string write_error(std::FILE* stream, const char* name) {

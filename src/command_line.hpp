@@ -54,6 +54,12 @@ inline constexpr const char* kPathVariable = "FRIENDLY_KERNELS";
 // or one that this machine cannot run.
 bool read_path_choice(const char* value, KernelPath& path, std::string& error);
 
+// The program's own environment: the path that FRIENDLY_KERNELS chooses (read_path_choice), and
+// a FRIENDLY_PROGRESS that is unset, empty, 0 (no progress line) or 1 (the line where standard
+// error is a terminal and standard output is not). False, with the one-line reason in error,
+// when either is refused.
+bool read_environment(KernelPath& path, std::string& error);
+
 // The usage text of program (kProgramName or kMpiProgramName), ending in a newline.
 std::string usage_text(const char* program = kProgramName);
 

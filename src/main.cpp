@@ -28,8 +28,7 @@ int main(int argc, char** argv) {
   if (const std::optional<int> status = friendly::answer_command(kProgramName, command, error))
     return *status;
   friendly::KernelPath path = friendly::KernelPath::literal;
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
-  if (!friendly::read_path_choice(std::getenv(friendly::kPathVariable), path, error)) {
+  if (!friendly::read_environment(path, error)) {
     friendly::complain(kProgramName, error);
     return friendly::kExitUsage;
   }

@@ -16,6 +16,7 @@
 #include "friendly.hpp"
 #include "limits.hpp"
 #include "mpi_search.hpp"
+#include "progress.hpp"
 #include "report.hpp"
 
 namespace {
@@ -47,20 +48,22 @@ std::vector<std::string> rank0_arguments(int argc, char** argv, int rank) {
   return arguments;
 }
 
-// The path that this rank's FRIENDLY_KERNELS chooses into path, where every rank can run its
-// own choice; otherwise rank 0 reports the refusal. Collective over every rank.
+// The path that this rank's FRIENDLY_KERNELS chooses into path, where every rank accepts its own
+// environment (read_environment); otherwise rank 0 reports the refusal. Collective over every
+// rank.
 bool paths_chosen_everywhere(friendly::KernelPath& path, int rank) {
   std::string error;
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
-  const char* value = std::getenv(friendly::kPathVariable);
-  int refused = friendly::read_path_choice(value, path, error) ? 0 : 1;
+  int refused = friendly::read_environment(path, error) ? 0 : 1;
   const int own = refused;
   MPI_Allreduce(MPI_IN_PLACE, &refused, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
   if (refused == 0) return true;
   if (rank == 0) {
-    complain(own != 0 ? error
-                      : std::string(friendly::kPathVariable) +
-                            " names a path that another rank's processor cannot run");
+    complain(own != 0
+                 ? error
+                 : std::string("another rank refuses its environment: ") + friendly::kPathVariable +
+                       " names a path that its processor cannot "
+                       "run, or " +
+                       friendly::kProgressVariable + " is neither 0 nor 1");
   }
   return false;
 }

@@ -233,6 +233,18 @@ TEST(Paths, FastPathsFindEveryPairUpToOneHundredThousand) {
   }
 }
 
+TEST(Paths, AProgressSettingOtherThanZeroOrOneIsRefusedBeforeAnyWork) {
+  for (const char* value : {"0", "1", ""})
+    EXPECT_EQ(pair_lines(run_program("1 30", std::string("FRIENDLY_PROGRESS=") + value)).size(),
+              3u);
+  const ProgramRun run = run_program("1 30", "FRIENDLY_PROGRESS=yes");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err,
+            "friendlyNumbers: FRIENDLY_PROGRESS 'yes' is neither 0 (no progress line) nor "
+            "1 (the default)\n");
+}
+
 TEST(Paths, AnUnknownOrUnrunnablePathIsRefusedBeforeAnyWork) {
   for (const char* value : {"avx1024", "AVX2", "gpu ", "avx512"}) {
     const ProgramRun run = run_program("1 30", std::string("FRIENDLY_KERNELS='") + value + "'");
