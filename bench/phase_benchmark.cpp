@@ -104,7 +104,8 @@ const Ratios<Ratio>& ratios(std::int32_t high) {
 template <typename Ratio>
 void run_pair_phase(KernelPath path, std::int64_t length, const Ratios<Ratio>& r, int share,
                     int shares, int threads, std::FILE* out, const friendly::PairTiling& tiling) {
-  friendly::on_path(path, [&]<KernelPath Path>() {
+  friendly::on_path(path, [&](auto chosen) {
+    constexpr KernelPath Path = chosen;
 #pragma omp parallel num_threads(threads) default(none) \
     shared(length, r, share, shares, out, tiling)
     {

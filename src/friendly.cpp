@@ -100,7 +100,8 @@ template <typename Ratio>
 bool search(std::int32_t low, std::int32_t high, KernelPath path, std::FILE* out,
             SearchReport* report, std::FILE* progress, std::string* error) {
   if (path == KernelPath::gpu) return search_on_gpu<Ratio>(low, high, out, report, error);
-  return on_path(path, [&]<KernelPath Path>() {
+  return on_path(path, [&](auto chosen) {
+    constexpr KernelPath Path = chosen;
     return search_on<Path, Ratio>(low, high, out, report, progress);
   });
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 namespace friendly {
 
@@ -53,24 +54,29 @@ bool path_named(const char* name, KernelPath& path) noexcept;
 // ", ".
 const char* available_path_names() noexcept;
 
-// Calls visit.template operator()<Path>() with the KernelPath given at run time as a constant,
-// and returns what it returns: the one place where a path chosen at run time becomes code. The
-// GPU has no CPU kernels: CPU code asked to run on it runs on the widest CPU path.
+// A path as a type, for code that takes the path as a compile-time constant: a visitor of
+// on_path takes one, `[&](auto chosen) { constexpr KernelPath Path = chosen; ... }`.
+template <KernelPath Path>
+using PathConstant = std::integral_constant<KernelPath, Path>;
+
+// Calls visit(PathConstant<path>{}) with the KernelPath given at run time as a constant, and
+// returns what it returns: the one place where a path chosen at run time becomes code. The GPU
+// has no CPU kernels: CPU code asked to run on it runs on the widest CPU path.
 template <typename Visit>
 decltype(auto) on_path(KernelPath path, Visit&& visit) {
   switch (path) {
     case KernelPath::avx512:
-      return visit.template operator()<KernelPath::avx512>();
+      return visit(PathConstant<KernelPath::avx512>{});
     case KernelPath::avx2:
-      return visit.template operator()<KernelPath::avx2>();
+      return visit(PathConstant<KernelPath::avx2>{});
     case KernelPath::portable:
-      return visit.template operator()<KernelPath::portable>();
+      return visit(PathConstant<KernelPath::portable>{});
     case KernelPath::gpu:
       return on_path(fastest_path(), visit);
     case KernelPath::literal:
       break;
   }
-  return visit.template operator()<KernelPath::literal>();
+  return visit(PathConstant<KernelPath::literal>{});
 }
 
 // The kernels, each defined by every path's source for its own KernelPath; a path's kernels may

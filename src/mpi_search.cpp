@@ -246,7 +246,8 @@ RankSearch search_ranks_on(std::int32_t low, std::int32_t high, MPI_Comm comm, s
 template <typename Ratio>
 RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MPI_Comm comm,
                         std::FILE* out, RankTimes* times, SearchReport* report) noexcept {
-  return on_path(path, [&]<KernelPath Path>() {
+  return on_path(path, [&](auto chosen) {
+    constexpr KernelPath Path = chosen;
     return search_ranks_on<Path, Ratio>(low, high, comm, out, times, report);
   });
 }

@@ -39,7 +39,10 @@ std::int64_t divisor_sum_literal(std::int32_t n) noexcept {
 }
 
 std::int64_t divisor_sum(std::int32_t n, KernelPath path) noexcept {
-  return on_path(path, [n]<KernelPath Path>() { return divisor_sum<Path>(n); });
+  return on_path(path, [n](auto chosen) {
+    constexpr KernelPath Path = chosen;
+    return divisor_sum<Path>(n);
+  });
 }
 
 std::int64_t candidate_tests(std::int32_t n) noexcept {

@@ -49,7 +49,8 @@ using friendly::path_name;
 // The kernels on a path given at run time.
 inline std::int32_t next_divisor(KernelPath path, bool stepping, std::int32_t n, std::int32_t from,
                                  std::int32_t to) {
-  return friendly::on_path(path, [&]<KernelPath Path>() {
+  return friendly::on_path(path, [&](auto chosen) {
+    constexpr KernelPath Path = chosen;
     return stepping ? friendly::next_divisor_stepping<Path>(n, from, to)
                     : friendly::next_divisor_dividing<Path>(n, from, to);
   });
@@ -59,7 +60,8 @@ template <typename Ratio>
 std::uint32_t matching_rows(KernelPath path, const Ratio* numerators, const Ratio* denominators,
                             std::int64_t first_row, std::int64_t rows, std::int64_t from,
                             std::int64_t to) {
-  return friendly::on_path(path, [&]<KernelPath Path>() {
+  return friendly::on_path(path, [&](auto chosen) {
+    constexpr KernelPath Path = chosen;
     return friendly::matching_rows<Path>(numerators, denominators, first_row, rows, from, to);
   });
 }
@@ -67,8 +69,10 @@ std::uint32_t matching_rows(KernelPath path, const Ratio* numerators, const Rati
 template <typename Ratio>
 std::int64_t find_equal(KernelPath path, Ratio x, const Ratio* values, std::int64_t from,
                         std::int64_t to) {
-  return friendly::on_path(
-      path, [&]<KernelPath Path>() { return friendly::find_equal<Path>(x, values, from, to); });
+  return friendly::on_path(path, [&](auto chosen) {
+    constexpr KernelPath Path = chosen;
+    return friendly::find_equal<Path>(x, values, from, to);
+  });
 }
 
 // scan_blocks and scan_block on a path given at run time (the literal path through its plain
@@ -77,7 +81,8 @@ template <typename Ratio, typename Report>
 bool scan_blocks(KernelPath path, const std::int64_t* first_rows, int blocks, std::int64_t length,
                  const Ratio* numerators, const Ratio* denominators, std::int64_t tile_bytes,
                  Report&& report) {
-  return friendly::on_path(path, [&]<KernelPath Path>() {
+  return friendly::on_path(path, [&](auto chosen) {
+    constexpr KernelPath Path = chosen;
     return friendly::scan_blocks<Path>(first_rows, blocks, length, numerators, denominators,
                                        tile_bytes, report);
   });

@@ -84,7 +84,8 @@ void expect_shares_cover(std::int32_t low, std::int32_t high, int shares) {
   MemoryStream out;
   for (int share = 0; share < shares; ++share) {
 #pragma omp parallel num_threads(2)
-    friendly::on_path(path, [&]<KernelPath Path>() {
+    friendly::on_path(path, [&](auto chosen) {
+      constexpr KernelPath Path = chosen;
       return friendly::ratio_phase<Path>(low, length, values.data(), numerators.data(),
                                          denominators.data(), share, shares);
     });
@@ -93,7 +94,8 @@ void expect_shares_cover(std::int32_t low, std::int32_t high, int shares) {
     ASSERT_EQ(values[static_cast<std::size_t>(k)], low + k) << shares << " shares";
   for (int share = 0; share < shares; ++share) {
 #pragma omp parallel num_threads(3)
-    friendly::on_path(path, [&]<KernelPath Path>() {
+    friendly::on_path(path, [&](auto chosen) {
+      constexpr KernelPath Path = chosen;
       friendly::PairTally tally;
       return friendly::pair_phase<Path>(length, values.data(), numerators.data(),
                                         denominators.data(), share, shares, out.get(), tally);
