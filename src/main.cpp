@@ -58,11 +58,7 @@ int main(int argc, char** argv) {
     return friendly::kExitFailure;
   }
 
-  friendly::RunReport run;
-  run.version = FRIENDLY_VERSION;
-  run.path = path;
-  run.low = low;
-  run.high = high;
+  friendly::RunReport run = friendly::run_report(kProgramName, path, 0, low, high);
   const std::string size = friendly::size_text(length, bytes);
   // The device and its context are set up, and its free memory checked, before the clock starts.
   if (path == friendly::KernelPath::gpu && !friendly::gpu_prepare(low, high, run.device, error)) {

@@ -143,13 +143,7 @@ int run(int argc, char** argv, int rank, int ranks) {
     return friendly::kExitFailure;
 
   // The time runs from all ranks' start to the end of rank 0's output.
-  friendly::RunReport run;
-  run.program = kMpiProgramName;
-  run.version = FRIENDLY_VERSION;
-  run.path = path;
-  run.ranks = ranks;
-  run.low = low;
-  run.high = high;
+  friendly::RunReport run = friendly::run_report(kMpiProgramName, path, ranks, low, high);
   MPI_Barrier(MPI_COMM_WORLD);
   const double start = omp_get_wtime();
   const friendly::RankSearch end =

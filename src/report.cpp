@@ -58,6 +58,18 @@ std::string rate(std::int64_t count, double seconds) {
 
 }  // namespace
 
+RunReport run_report(const char* program, KernelPath path, int ranks, std::int32_t low,
+                     std::int32_t high) {
+  RunReport run;
+  run.program = program;
+  run.version = FRIENDLY_VERSION;
+  run.path = path;
+  run.ranks = ranks;
+  run.low = low;
+  run.high = high;
+  return run;
+}
+
 std::string compiler_name() {
 #if defined(__clang__)
   return trimmed("clang " __clang_version__);

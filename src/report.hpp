@@ -29,6 +29,11 @@ struct RunReport {
   Validation validation = Validation::not_asked;
 };
 
+// The report of a run of program (its version this build's) on path over low..high with the
+// given number of MPI ranks (0 for the program without MPI), before the search fills it in.
+RunReport run_report(const char* program, KernelPath path, int ranks, std::int32_t low,
+                     std::int32_t high);
+
 // The compiler that built this code: its name and version.
 std::string compiler_name();
 
