@@ -72,20 +72,18 @@ CacheSizes core_caches() noexcept {
 }
 
 PairTiling pair_tiling(const CacheSizes& caches) noexcept {
-  // The tile takes the whole first-level data cache: the blocks' rows and the match arrays are
-  // a few hundred bytes beside it, and the cache's associativity keeps the tile's lines while
-  // every block of the group reads them (on the AMD EPYC of docs/progress-and-tiles.md, tiles of
-  // the whole cache ran faster than half of it on small and on large ranges). A cache that is
-  // not reported is taken as 32 KiB, the smallest of the x86-64 cores of the last decade. The
-  // group does not depend on the caches: its size shares the one far read of each tile, which
-  // costs about as much as ten blocks' comparisons of it (the rate at 32 blocks), over 256
-  // blocks.
+  // The tile takes half of the first-level data cache, so that it stays there while every block
+  // of the group reads it, beside the blocks' rows, the stack and the match arrays; a cache that
+  // is not reported is taken as 32 KiB, the smallest of the x86-64 cores of the last decade.
+  // The group does not depend on the caches: its size shares the one far read of each tile,
+  // which costs about as much as ten blocks' comparisons of it (the rate at 32 blocks), over
+  // 256 blocks.
   constexpr std::int64_t kLeast = std::int64_t{4} * 1024;
   constexpr std::int64_t kMost = std::int64_t{256} * 1024;
   PairTiling tiling;
   if (caches.level1_data > 0) {
-    const std::int64_t whole = caches.level1_data / 64 * 64;
-    tiling.tile_bytes = whole < kLeast ? kLeast : whole > kMost ? kMost : whole;
+    const std::int64_t half = caches.level1_data / 2 / 64 * 64;
+    tiling.tile_bytes = half < kLeast ? kLeast : half > kMost ? kMost : half;
   }
   return tiling;
 }

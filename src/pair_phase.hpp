@@ -38,7 +38,7 @@ constexpr std::uint64_t pair_mix(std::int32_t a, std::int32_t b) noexcept {
 // tile from that cache, and the group so that the one far read of each tile is shared by many
 // blocks.
 struct PairTiling {
-  std::int64_t tile_bytes = std::int64_t{32} * 1024;  // a positive multiple of 64 bytes
+  std::int64_t tile_bytes = std::int64_t{16} * 1024;  // a positive multiple of 64 bytes
   int group_blocks = 256;                             // 1 to kMaxGroupBlocks
 };
 

@@ -60,10 +60,10 @@ TEST(CacheSizes, SysfsSizesAndTheTilesTheyGive) {
   for (const char* bad : {"", "K", "-32K", "32Q", "32K extra", "99999999999999999999K"})
     EXPECT_EQ(friendly::cache_size_bytes(bad), 0) << bad;
 
-  // The whole first-level cache, 64-byte lines, between 4 and 256 KiB; 32 KiB when unknown.
+  // Half the first-level cache, 64-byte lines, between 4 and 256 KiB; 16 KiB when unknown.
   const std::pair<std::int64_t, std::int64_t> tiles[] = {
-      {48 * 1024, 48 * 1024}, {32 * 1024, 32 * 1024}, {0, 32 * 1024},
-      {4000, 4 * 1024},       {1 << 30, 256 * 1024},  {80 * 1000, 80000 / 64 * 64}};
+      {48 * 1024, 24 * 1024}, {32 * 1024, 16 * 1024}, {0, 16 * 1024},
+      {4000, 4 * 1024},       {1 << 30, 256 * 1024},  {80 * 1000, 40000 / 64 * 64}};
   for (const auto& [level1, tile] : tiles) {
     const friendly::PairTiling tiling = friendly::pair_tiling({level1, 0});
     EXPECT_EQ(tiling.tile_bytes, tile) << level1;
