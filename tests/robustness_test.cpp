@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "sanitizers.hpp"
 #include "text_files.hpp"
 
 namespace {
@@ -204,18 +205,7 @@ TEST(StoppedReader, IgnoredSigpipeGivesStatusOneAndOneErrorLine) {
   EXPECT_EQ(run.err.rfind("friendlyNumbers: cannot write standard output", 0), 0u) << run.err;
 }
 
-// ThreadSanitizer's runtime crashes in a program that stdbuf's preloaded library starts.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kThreadSanitizer = true;
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
+using friendly_test::kThreadSanitizer;
 
 TEST(FailingOutput, EveryThreadStopsAtItsFirstFailedLine) {
   if (kThreadSanitizer) GTEST_SKIP() << "stdbuf cannot start a ThreadSanitizer build";
