@@ -54,16 +54,26 @@ std::vector<std::string> rank0_arguments(int argc, char** argv, int rank) {
 bool paths_chosen_everywhere(friendly::KernelPath& path, int rank) {
   std::string error;
   int refused = friendly::read_environment(path, error) ? 0 : 1;
+  // The ranks search on their processors only: a GPU chosen by default gives way to the widest
+  // CPU path, and one asked for is refused.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
+  const char* asked = std::getenv(friendly::kPathVariable);
+  if (refused == 0 && path == friendly::KernelPath::gpu) {
+    path = friendly::fastest_path();
+    if (asked != nullptr && *asked != '\0') {
+      error = std::string(friendly::kPathVariable) + " 'gpu': " + kMpiProgramName +
+              " runs on the processors' paths only";
+      refused = 1;
+    }
+  }
   const int own = refused;
   MPI_Allreduce(MPI_IN_PLACE, &refused, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
   if (refused == 0) return true;
   if (rank == 0) {
-    complain(own != 0
-                 ? error
-                 : std::string("another rank refuses its environment: ") + friendly::kPathVariable +
-                       " names a path that its processor cannot "
-                       "run, or " +
-                       friendly::kProgressVariable + " is neither 0 nor 1");
+    complain(own != 0 ? error
+                      : std::string("another rank refuses its environment: ") +
+                            friendly::kPathVariable + " names a path that it cannot run, or " +
+                            friendly::kProgressVariable + " is neither 0 nor 1");
   }
   return false;
 }
