@@ -121,14 +121,6 @@ bool scan_blocks(const std::int64_t* first_rows, int blocks, std::int64_t length
   return true;
 }
 
-// scan_blocks of the one block of rows that starts at first_row, with the default tiles.
-template <KernelPath Path, typename Ratio, typename Report>
-bool scan_block(std::int64_t first_row, std::int64_t length, const Ratio* numerators,
-                const Ratio* denominators, Report&& report) {
-  return scan_blocks<Path>(&first_row, 1, length, numerators, denominators, PairTiling{}.tile_bytes,
-                           report);
-}
-
 // What one thread's share of the pair phase printed: its lines and their checksum (pair_mix).
 struct PairTally {
   std::int64_t pairs = 0;

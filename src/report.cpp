@@ -56,20 +56,7 @@ std::string rate(std::int64_t count, double seconds) {
   return seconds > 0 ? formatted("%.4e", static_cast<double>(count) / seconds) : "";
 }
 
-}  // namespace
-
-RunReport run_report(const char* program, KernelPath path, int ranks, std::int32_t low,
-                     std::int32_t high) {
-  RunReport run;
-  run.program = program;
-  run.version = FRIENDLY_VERSION;
-  run.path = path;
-  run.ranks = ranks;
-  run.low = low;
-  run.high = high;
-  return run;
-}
-
+// The compiler that built this code: its name and version.
 std::string compiler_name() {
 #if defined(__clang__)
   return trimmed("clang " __clang_version__);
@@ -80,6 +67,8 @@ std::string compiler_name() {
 #endif
 }
 
+// The OpenMP runtime library that this process runs with, and the OpenMP version it was built
+// for.
 std::string openmp_runtime() {
   // The library that holds the runtime's own functions, by the name its file really has.
   std::string library = "unknown";
@@ -93,6 +82,7 @@ std::string openmp_runtime() {
   return library + " (OpenMP " + std::to_string(_OPENMP) + ")";
 }
 
+// The processor's model name as it reports itself, or "unknown".
 std::string processor_name() {
   // The brand string of CPUID leaves 0x80000002 to 0x80000004, 16 bytes each.
   unsigned words[12] = {};
@@ -107,6 +97,20 @@ std::string processor_name() {
   std::memcpy(brand, words, sizeof words);
   const std::string name = trimmed(brand);
   return name.empty() ? "unknown" : name;
+}
+
+}  // namespace
+
+RunReport run_report(const char* program, KernelPath path, int ranks, std::int32_t low,
+                     std::int32_t high) {
+  RunReport run;
+  run.program = program;
+  run.version = FRIENDLY_VERSION;
+  run.path = path;
+  run.ranks = ranks;
+  run.low = low;
+  run.high = high;
+  return run;
 }
 
 std::string format_report(const RunReport& run, ReportFormat format) {

@@ -34,15 +34,6 @@ struct RunReport {
 RunReport run_report(const char* program, KernelPath path, int ranks, std::int32_t low,
                      std::int32_t high);
 
-// The compiler that built this code: its name and version.
-std::string compiler_name();
-
-// The OpenMP runtime library that this process runs with, and the OpenMP version it was built for.
-std::string openmp_runtime();
-
-// The processor's model name as it reports itself, or "unknown".
-std::string processor_name();
-
 // The report of run in the given format (not ReportFormat::none), ending in a newline: "key:
 // value" lines under a heading, or one JSON object on one line, with the same keys.
 std::string format_report(const RunReport& run, ReportFormat format);
