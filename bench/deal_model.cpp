@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "command_line.hpp"
-#include "friendly.hpp"
+#include "app/command_line.hpp"
+#include "search/friendly.hpp"
 
 namespace {
 

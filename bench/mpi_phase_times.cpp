@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "command_line.hpp"
-#include "friendly.hpp"
-#include "mpi_search.hpp"
+#include "app/command_line.hpp"
+#include "mpi/mpi_search.hpp"
+#include "search/friendly.hpp"
 
 namespace {
 

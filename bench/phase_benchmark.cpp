@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "cache_sizes.hpp"
-#include "friendly.hpp"
-#include "validate.hpp"
-#include "work_share.hpp"
+#include "paths/cache_sizes.hpp"
+#include "search/friendly.hpp"
+#include "search/work_share.hpp"
+#include "validate/validate.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-# The GPU search with CUDA: the object library friendly_gpu from src/gpu_search.cu, and the CUDA
+# The GPU search with CUDA: the object library friendly_gpu from src/gpu/gpu_search.cu, and the CUDA
 # runtime that the programs link (FRIENDLY_GPU_LIBRARIES). Included from the top-level
 # CMakeLists.txt when FRIENDLY_CUDA is on. Architectures: CMAKE_CUDA_ARCHITECTURES, 90 (Hopper)
 # unless set.
@@ -19,7 +19,7 @@ if(NOT DEFINED CMAKE_CUDA20_STANDARD_COMPILE_OPTION)
   set(CMAKE_CUDA20_EXTENSION_COMPILE_OPTION -std=c++20)
 endif()
 
-add_library(friendly_gpu OBJECT src/gpu_search.cu)
+add_library(friendly_gpu OBJECT src/gpu/gpu_search.cu)
 # The kernels call the constexpr ratio helpers of ratio_phase.hpp; the headers they include hold
 # OpenMP loops, which the host compiler must know. The host compiler's warnings are the project's
 # but -Wpedantic, which flags the line markers of nvcc's own generated host code.

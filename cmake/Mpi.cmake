@@ -6,9 +6,9 @@
 set(MPI_CXX_SKIP_MPICXX ON)
 find_package(MPI REQUIRED COMPONENTS CXX)
 
-add_library(friendly_mpi STATIC src/mpi_search.cpp)
+add_library(friendly_mpi STATIC src/mpi/mpi_search.cpp)
 target_link_libraries(friendly_mpi PUBLIC friendly_core MPI::MPI_CXX)
-add_executable(friendlyNumbers_mpi src/mpi_main.cpp)
+add_executable(friendlyNumbers_mpi src/app/mpi_main.cpp)
 target_link_libraries(friendlyNumbers_mpi PRIVATE friendly_mpi)
 
 set(FRIENDLY_MPI_MANUAL_PAGE "${PROJECT_BINARY_DIR}/man/friendlyNumbers_mpi.1")

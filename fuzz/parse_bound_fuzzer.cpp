@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "command_line.hpp"
+#include "app/command_line.hpp"
 
 namespace {
 

@@ -15,10 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include "command_line.hpp"
-#include "gpu.hpp"
-#include "kernels.hpp"
-#include "limits.hpp"
+#include "app/command_line.hpp"
+#include "app/limits.hpp"
+#include "gpu/gpu.hpp"
+#include "paths/kernels.hpp"
 
 namespace {
 

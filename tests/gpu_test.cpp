@@ -13,10 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "friendly.hpp"
-#include "gpu.hpp"
-#include "kernels.hpp"
+#include "gpu/gpu.hpp"
+#include "paths/kernels.hpp"
 #include "reference.hpp"
+#include "search/friendly.hpp"
 #include "text_files.hpp"
 
 namespace {

@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "gpu_work.hpp"
+#include "app/report.hpp"
+#include "gpu/gpu_work.hpp"
 #include "reference.hpp"
-#include "report.hpp"
 #include "text_files.hpp"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <ostream>
 #include <string>
 
-#include "kernels.hpp"
-#include "pair_phase.hpp"
+#include "paths/kernels.hpp"
+#include "search/pair_phase.hpp"
 
 namespace friendly {
 

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "cache_sizes.hpp"
-#include "friendly.hpp"
 #include "kernel_paths.hpp"
+#include "paths/cache_sizes.hpp"
 #include "reference.hpp"
+#include "search/friendly.hpp"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "gpu.hpp"
-#include "kernels.hpp"
+#include "gpu/gpu.hpp"
+#include "paths/kernels.hpp"
 #include "reference.hpp"
 #include "sanitizers.hpp"
 #include "text_files.hpp"

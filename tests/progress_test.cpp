@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "cache_sizes.hpp"
-#include "progress.hpp"
-#include "ratio_phase.hpp"
+#include "paths/cache_sizes.hpp"
+#include "search/progress.hpp"
+#include "search/ratio_phase.hpp"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "friendly.hpp"
 #include "kernel_paths.hpp"
+#include "search/friendly.hpp"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "friendly.hpp"
 #include "kernel_paths.hpp"
 #include "reference.hpp"
+#include "search/friendly.hpp"
 #include "text_files.hpp"
-#include "validate.hpp"
+#include "validate/validate.hpp"
 
 namespace {
 

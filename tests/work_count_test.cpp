@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <limits>
 
-#include "cache_sizes.hpp"
-#include "friendly.hpp"
 #include "kernel_paths.hpp"
+#include "paths/cache_sizes.hpp"
+#include "search/friendly.hpp"
 
 namespace {
 

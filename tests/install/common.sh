@@ -60,7 +60,7 @@ check_manual() {
   done
   # Both line formats, exactly as the program prints them.
   for name in kPairFormat kTimeFormat; do
-    format=$(sed -n "s/.*$name = \(\".*\"\);/\1/p" "$sources"/src/*.hpp)
+    format=$(sed -n "s/.*$name = \(\".*\"\);/\1/p" "$sources"/src/*/*.hpp)
     [[ -n "$format" ]] || fail "no $name in $sources/src"
     grep -qF -- "$format" <<<"$page" || fail "man $* lacks the format $format"
   done

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "mpi_search.hpp"
+#include "mpi/mpi_search.hpp"
 
 namespace {
 

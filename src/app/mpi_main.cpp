@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "command_line.hpp"
-#include "friendly.hpp"
-#include "limits.hpp"
-#include "mpi_search.hpp"
-#include "progress.hpp"
-#include "report.hpp"
+#include "app/command_line.hpp"
+#include "app/limits.hpp"
+#include "app/report.hpp"
+#include "mpi/mpi_search.hpp"
+#include "search/friendly.hpp"
+#include "search/progress.hpp"
 
 namespace {
 

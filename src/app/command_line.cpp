@@ -1,4 +1,4 @@
-#include "command_line.hpp"
+#include "app/command_line.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,10 +10,10 @@
 #include <string>
 #include <system_error>
 
-#include "friendly.hpp"
-#include "gpu.hpp"
-#include "progress.hpp"
-#include "validate.hpp"
+#include "gpu/gpu.hpp"
+#include "search/friendly.hpp"
+#include "search/progress.hpp"
+#include "validate/validate.hpp"
 
 namespace friendly {
 

@@ -6,14 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "contract.hpp"
-#include "kernels.hpp"
+#include "paths/kernels.hpp"
+#include "support/contract.hpp"
 
 namespace friendly {
 
 namespace {
 
-#include "work_tally.inc"
+#include "paths/work_tally.inc"
 
 // Lanes of the stepping kernel, three vectors of eight: 24 independent segments hide the
 // dependency chain of each remainder update (fewer leave it exposed, more spill registers).

@@ -1,6 +1,6 @@
-#include "report.hpp"
+#include "app/report.hpp"
 
-#include "validate.hpp"
+#include "validate/validate.hpp"
 
 #include <cpuid.h>
 #include <dlfcn.h>

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "gpu.hpp"
+#include "gpu/gpu.hpp"
 
 namespace friendly {
 

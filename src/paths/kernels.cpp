@@ -1,6 +1,6 @@
 // The paths that the processor, the operating system and the build support, their names, and the
 // work tallies of the counting build. Compiled for plain x86-64.
-#include "kernels.hpp"
+#include "paths/kernels.hpp"
 
 #include <cpuid.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "gpu.hpp"
+#include "gpu/gpu.hpp"
 
 namespace friendly {
 

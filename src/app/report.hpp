@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "command_line.hpp"
-#include "friendly.hpp"
-#include "gpu.hpp"
-#include "kernels.hpp"
+#include "app/command_line.hpp"
+#include "gpu/gpu.hpp"
+#include "paths/kernels.hpp"
+#include "search/friendly.hpp"
 
 namespace friendly {
 

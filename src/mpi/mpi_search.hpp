@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "friendly.hpp"
-#include "kernels.hpp"
+#include "paths/kernels.hpp"
+#include "search/friendly.hpp"
 
 namespace friendly {
 

@@ -1,16 +1,16 @@
-#include "friendly.hpp"
+#include "search/friendly.hpp"
 
 #include <omp.h>
 
 #include <memory>
 #include <string>
 
-#include "gpu.hpp"
-#include "gpu_work.hpp"
+#include "gpu/gpu.hpp"
+#include "gpu/gpu_work.hpp"
 
-#include "cache_sizes.hpp"
-#include "contract.hpp"
-#include "progress.hpp"
+#include "paths/cache_sizes.hpp"
+#include "search/progress.hpp"
+#include "support/contract.hpp"
 
 namespace friendly {
 

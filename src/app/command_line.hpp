@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "kernels.hpp"
+#include "paths/kernels.hpp"
 
 namespace friendly {
 

@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "friendly.hpp"
-#include "gpu.hpp"
-#include "pair_phase.hpp"
-#include "ratio_phase.hpp"
+#include "gpu/gpu.hpp"
+#include "search/friendly.hpp"
+#include "search/pair_phase.hpp"
+#include "search/ratio_phase.hpp"
 
 #ifdef __CUDACC__
 #define FRIENDLY_HOST_DEVICE __host__ __device__

@@ -1,4 +1,4 @@
-#include "contract.hpp"
+#include "support/contract.hpp"
 
 #include <cstdio>
 #include <cstdlib>

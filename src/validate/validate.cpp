@@ -1,4 +1,4 @@
-#include "validate.hpp"
+#include "validate/validate.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "friendly.hpp"
+#include "search/friendly.hpp"
 
 namespace friendly {
 

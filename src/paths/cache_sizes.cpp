@@ -1,4 +1,4 @@
-#include "cache_sizes.hpp"
+#include "paths/cache_sizes.hpp"
 
 #include <sched.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "ratio_phase.hpp"
+#include "search/ratio_phase.hpp"
 
 #include <cmath>
 

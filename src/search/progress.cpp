@@ -1,4 +1,4 @@
-#include "progress.hpp"
+#include "search/progress.hpp"
 
 #include <unistd.h>
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "contract.hpp"
+#include "support/contract.hpp"
 
 namespace friendly {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "gpu.hpp"
-#include "gpu_work.hpp"
+#include "gpu/gpu.hpp"
+#include "gpu/gpu_work.hpp"
 
 namespace friendly {
 

@@ -3,14 +3,14 @@
 // pair_phase.hpp); these kernels are the plain reference that the other paths' tests share.
 #include <cstdint>
 
-#include "contract.hpp"
-#include "kernels.hpp"
+#include "paths/kernels.hpp"
+#include "support/contract.hpp"
 
 namespace friendly {
 
 namespace {
 
-#include "work_tally.inc"
+#include "paths/work_tally.inc"
 
 // The first divisor of n in [from, to), or to: n % f for every candidate.
 std::int32_t first_divisor(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {

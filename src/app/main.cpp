@@ -7,11 +7,11 @@
 #include <optional>
 #include <string>
 
-#include "command_line.hpp"
-#include "friendly.hpp"
-#include "gpu.hpp"
-#include "limits.hpp"
-#include "report.hpp"
+#include "app/command_line.hpp"
+#include "app/limits.hpp"
+#include "app/report.hpp"
+#include "gpu/gpu.hpp"
+#include "search/friendly.hpp"
 
 int main(int argc, char** argv) {
   using friendly::kProgramName;

@@ -15,14 +15,14 @@
 
 #include <cstdint>
 
-#include "contract.hpp"
-#include "kernels.hpp"
+#include "paths/kernels.hpp"
+#include "support/contract.hpp"
 
 namespace friendly {
 
 namespace {
 
-#include "work_tally.inc"
+#include "paths/work_tally.inc"
 
 // Lanes of the stepping kernel, three vectors of sixteen: 48 independent segments keep both
 // vector ports busy while each remainder waits on its own update.

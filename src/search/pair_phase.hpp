@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "contract.hpp"
-#include "kernels.hpp"
-#include "progress.hpp"
-#include "work_share.hpp"
+#include "paths/kernels.hpp"
+#include "search/progress.hpp"
+#include "search/work_share.hpp"
+#include "support/contract.hpp"
 
 namespace friendly {
 

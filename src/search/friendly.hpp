@@ -10,9 +10,9 @@
 #include <new>
 #include <string>
 
-#include "kernels.hpp"
-#include "pair_phase.hpp"
-#include "ratio_phase.hpp"
+#include "paths/kernels.hpp"
+#include "search/pair_phase.hpp"
+#include "search/ratio_phase.hpp"
 
 namespace friendly {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "pair_phase.hpp"
+#include "search/pair_phase.hpp"
 
 namespace friendly {
 

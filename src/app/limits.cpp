@@ -1,4 +1,4 @@
-#include "limits.hpp"
+#include "app/limits.hpp"
 
 #include <omp.h>
 #include <pthread.h>

@@ -1,4 +1,4 @@
-#include "mpi_search.hpp"
+#include "mpi/mpi_search.hpp"
 
 #include <omp.h>
 
@@ -13,10 +13,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "cache_sizes.hpp"
-#include "contract.hpp"
-#include "friendly.hpp"
-#include "progress.hpp"
+#include "paths/cache_sizes.hpp"
+#include "search/friendly.hpp"
+#include "search/progress.hpp"
+#include "support/contract.hpp"
 
 namespace friendly {
 

@@ -3,14 +3,14 @@
 // ranges and rare exact checks to these.
 #include <cstdint>
 
-#include "contract.hpp"
-#include "kernels.hpp"
+#include "paths/kernels.hpp"
+#include "support/contract.hpp"
 
 namespace friendly {
 
 namespace {
 
-#include "work_tally.inc"
+#include "paths/work_tally.inc"
 
 // The first divisor of n in [from, to), or to, by one division per candidate.
 std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
