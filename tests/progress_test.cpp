@@ -1,13 +1,12 @@
-// The progress meter's estimate of the ratio phase's work and its time text, and the pair
-// phase's tiling read from the caches.
+// The progress meter: its estimate of the ratio phase's work, its time text and its line.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "paths/cache_sizes.hpp"
 #include "search/progress.hpp"
 #include "search/ratio_phase.hpp"
 
@@ -52,24 +51,24 @@ TEST(Progress, TimeLeftReadsAsSecondsMinutesOrHours) {
   }
 }
 
-TEST(CacheSizes, SysfsSizesAndTheTilesTheyGive) {
-  EXPECT_EQ(friendly::cache_size_bytes("48K"), 48 * 1024);
-  EXPECT_EQ(friendly::cache_size_bytes("2048K\n"), 2048 * 1024);
-  EXPECT_EQ(friendly::cache_size_bytes("1M"), 1024 * 1024);
-  EXPECT_EQ(friendly::cache_size_bytes("32768"), 32768);
-  for (const char* bad : {"", "K", "-32K", "32Q", "32K extra", "99999999999999999999K"})
-    EXPECT_EQ(friendly::cache_size_bytes(bad), 0) << bad;
-
-  // Half the first-level cache, 64-byte lines, between 4 and 256 KiB; 16 KiB when unknown.
-  const std::pair<std::int64_t, std::int64_t> tiles[] = {
-      {48 * 1024, 24 * 1024}, {32 * 1024, 16 * 1024}, {0, 16 * 1024},
-      {4000, 4 * 1024},       {1 << 30, 256 * 1024},  {80 * 1000, 40000 / 64 * 64}};
-  for (const auto& [level1, tile] : tiles) {
-    const friendly::PairTiling tiling = friendly::pair_tiling({level1, 0});
-    EXPECT_EQ(tiling.tile_bytes, tile) << level1;
-    EXPECT_GE(tiling.group_blocks, 1);
-    EXPECT_LE(tiling.group_blocks, friendly::kMaxGroupBlocks);
+TEST(Progress, LineStaysOneColumnNarrowerThanTheTerminal) {
+  // Not a terminal: the width known to the meter is kept; each draw returns to the row's start.
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  friendly::ProgressMeter meter = friendly::start_progress(file, 0);
+  friendly::begin_pair_progress(meter, 1e12, 2e12, 0);
+  for (const int columns : {0, 24, 12}) {
+    meter.columns = columns;
+    friendly::draw_progress(meter, 0.25, 5e11, 10);
   }
+  std::rewind(file);
+  char text[512] = "";
+  const std::size_t size = std::fread(text, 1, sizeof text - 1, file);
+  std::fclose(file);
+  const std::string drawn(text, size);
+  const std::string full = "pairs (phase 2 of 2): 25.0 %, 50 G comparisons/s, 30 s left";
+  EXPECT_EQ(drawn, "\r" + full + "\033[K\r" + full.substr(0, 23) + "\033[K\r" + full.substr(0, 11) +
+                       "\033[K");
 }
 
 }  // namespace

@@ -36,12 +36,17 @@ std::string first_line(const std::string& path) {
   return line;
 }
 
-// The data caches of processor cpu in sysfs (index0, index1, ... until one is missing).
-CacheSizes sysfs_caches(int cpu) {
+// sysfs's cache folder of processor cpu.
+std::string cpu_cache_folder(int cpu) {
+  return "/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cache";
+}
+
+}  // namespace
+
+CacheSizes sysfs_caches(const std::string& folder) {
   CacheSizes caches;
-  const std::string dir = "/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cache/index";
   for (int index = 0; index < 16; ++index) {
-    const std::string entry = dir + std::to_string(index) + "/";
+    const std::string entry = folder + "/index" + std::to_string(index) + "/";
     const std::string level = first_line(entry + "level");
     if (level.empty()) break;
     const std::string type = first_line(entry + "type");
@@ -53,13 +58,11 @@ CacheSizes sysfs_caches(int cpu) {
   return caches;
 }
 
-}  // namespace
-
 CacheSizes core_caches() noexcept {
   try {
     const int cpu = sched_getcpu();
-    CacheSizes caches = sysfs_caches(cpu > 0 ? cpu : 0);
-    if (caches.level1_data == 0 && cpu > 0) caches = sysfs_caches(0);
+    CacheSizes caches = sysfs_caches(cpu_cache_folder(cpu > 0 ? cpu : 0));
+    if (caches.level1_data == 0 && cpu > 0) caches = sysfs_caches(cpu_cache_folder(0));
     // sysconf reads the processor's own description where sysfs is missing.
     if (caches.level1_data == 0) caches.level1_data = sysconf(_SC_LEVEL1_DCACHE_SIZE);
     if (caches.level2 == 0) caches.level2 = sysconf(_SC_LEVEL2_CACHE_SIZE);

@@ -19,6 +19,10 @@ struct CacheSizes {
 // when text is none of these.
 std::int64_t cache_size_bytes(const std::string& text) noexcept;
 
+// The data caches that a sysfs cache folder (/sys/devices/system/cpu/cpuN/cache) describes in
+// its entries index0, index1, ... up to the first one missing; sizes it lacks are 0.
+CacheSizes sysfs_caches(const std::string& folder);
+
 // The caches of the core that the calling thread runs on (sysfs, the first processor's when the
 // thread's cannot be read), else sysconf's; sizes not reported by either are 0.
 CacheSizes core_caches() noexcept;

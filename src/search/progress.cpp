@@ -1,7 +1,9 @@
 #include "search/progress.hpp"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +26,13 @@ ProgressMeter start_progress(std::FILE* terminal, double start) noexcept {
 }
 
 namespace {
+
+// The width in columns of the terminal behind stream, or known when the stream reports none.
+int terminal_columns(std::FILE* stream, int known) noexcept {
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return known;
+  return size.ws_col;
+}
 
 // The exponential integral Ei(t) for t > 0, from its series gamma + ln t + sum t^k / (k k!),
 // whose terms are all positive: summed until they no longer change the sum.
@@ -125,15 +134,20 @@ void draw_progress(ProgressMeter& meter, double share, double work_done, double 
     meter.newer = {now, share, work_done};
   }
 
-  // One write of the whole line, which ends by clearing the rest of the previous one.
-  char line[160];
-  const int length = std::snprintf(line, sizeof line, "\r%s: %.1f %%, %.3g %s%s/s%s\033[K",
-                                   meter.phase, 100 * share, scaled, prefix, meter.unit, left);
+  // The text, cut to one column less than the terminal's width, read again at every draw: a
+  // line as wide as the terminal, or wider, wraps and leaves rows behind that \r cannot erase.
+  char text[160];
+  const int length = std::snprintf(text, sizeof text, "%s: %.1f %%, %.3g %s%s/s%s", meter.phase,
+                                   100 * share, scaled, prefix, meter.unit, left);
   if (length <= 0) return;
-  const auto bytes = static_cast<std::size_t>(length) < sizeof line
-                         ? static_cast<std::size_t>(length)
-                         : sizeof line - 1;
-  std::fwrite(line, 1, bytes, meter.terminal);
+  auto shown = std::min(static_cast<std::size_t>(length), sizeof text - 1);
+  meter.columns = terminal_columns(meter.terminal, meter.columns);
+  if (meter.columns > 0) shown = std::min(shown, static_cast<std::size_t>(meter.columns - 1));
+
+  // One write of the whole line, which ends by clearing the rest of the previous one.
+  char line[sizeof text + 8];
+  std::snprintf(line, sizeof line, "\r%.*s\033[K", static_cast<int>(shown), text);
+  std::fputs(line, meter.terminal);
   std::fflush(meter.terminal);
   meter.shown = true;
 }

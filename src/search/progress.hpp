@@ -25,6 +25,7 @@ inline constexpr double kProgressWindow = 3.0;
 // one thread that draws it.
 struct ProgressMeter {
   std::FILE* terminal = nullptr;  // where the line is drawn
+  int columns = 0;                // the terminal's width as last read; 0 when unknown
   double next_draw = 0;           // omp_get_wtime() before which nothing is drawn
   bool shown = false;             // a line is on the terminal
 

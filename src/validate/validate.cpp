@@ -30,19 +30,6 @@ struct Entry {
   std::int32_t n;
 };
 
-// Greatest common divisor of sum and n >= 1 by Euclid's method in 32 bits, after one 64-bit
-// remainder: sum mod n < n < 2^31.
-std::uint32_t ratio_gcd(std::uint64_t sum, std::uint32_t n) noexcept {
-  std::uint32_t a = n;
-  auto b = static_cast<std::uint32_t>(sum % n);
-  while (b != 0) {
-    const std::uint32_t r = a % b;
-    a = b;
-    b = r;
-  }
-  return a;
-}
-
 // Sorts entries[0, count) by key(entry), whose values are below 2^bits, keeping the order of
 // entries with equal keys (a least-significant-digit radix sort); scratch holds count entries.
 // Returns the array that holds the result: entries or scratch.
@@ -91,6 +78,18 @@ void sieve_segment(std::int64_t first, std::int64_t count, std::int64_t* sums) n
 }
 
 }  // namespace
+
+std::uint32_t ratio_gcd(std::uint64_t sum, std::uint32_t n) noexcept {
+  // sum mod n < n < 2^31: one 64-bit remainder, then Euclid's method in 32 bits.
+  std::uint32_t a = n;
+  auto b = static_cast<std::uint32_t>(sum % n);
+  while (b != 0) {
+    const std::uint32_t r = a % b;
+    a = b;
+    b = r;
+  }
+  return a;
+}
 
 std::string checksum_text(std::uint64_t checksum) {
   char text[17];

@@ -15,6 +15,9 @@ struct Answer {
   std::uint64_t checksum = 0;
 };
 
+// Greatest common divisor of a divisor sum and its number n, 1 <= n < 2^31.
+std::uint32_t ratio_gcd(std::uint64_t sum, std::uint32_t n) noexcept;
+
 // Bytes that validate_range allocates for low..high.
 std::int64_t validation_bytes(std::int32_t low, std::int32_t high) noexcept;
 
