@@ -80,22 +80,4 @@ bool finish_output(const char* program);
 std::optional<int> answer_command(const char* program, Command command, const std::string& error,
                                   bool speaks = true);
 
-// What a range of length numbers needs: "LENGTH numbers need BYTES bytes", with " on each rank"
-// where per_rank.
-std::string size_text(std::int64_t length, std::int64_t bytes, bool per_rank = false);
-
-// Bytes that a run of low..high needs at once: its search's arrays (search_bytes), or the
-// validation's when it validates and they are more, as the validation runs after the search has
-// released its arrays.
-std::int64_t run_bytes(std::int64_t search_bytes, std::int32_t low, std::int32_t high,
-                       bool validate) noexcept;
-
-// The refusal of a range of length numbers that needs bytes, more than the limit bytes that
-// `what` allows (each of them per rank where per_rank).
-std::string range_too_large(std::int64_t length, std::int64_t bytes, std::int64_t limit,
-                            const std::string& what, bool per_rank = false);
-
-// The refusal of a team of team threads, more than the most threads that `what` allows.
-std::string team_too_large(std::int64_t team, std::int64_t most, const std::string& what);
-
 }  // namespace friendly
