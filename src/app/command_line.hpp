@@ -2,21 +2,13 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 
+#include "app/messages.hpp"
 #include "paths/kernels.hpp"
 
 namespace friendly {
-
-// The two programs of this front end: the search on one machine, and over MPI ranks.
-inline constexpr const char* kProgramName = "friendlyNumbers";
-inline constexpr const char* kMpiProgramName = "friendlyNumbers_mpi";
-
-// Exit statuses besides 0: a run that failed, and a bad command line or environment setting.
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
 
 // Why a bound was refused.
 enum class BoundError { none, not_a_number, out_of_range };
@@ -62,17 +54,6 @@ bool read_environment(KernelPath& path, std::string& error);
 
 // The usage text of program (kProgramName or kMpiProgramName), ending in a newline.
 std::string usage_text(const char* program = kProgramName);
-
-// Flushes stream. Returns an empty string when this flush and every earlier write to stream
-// succeeded, otherwise the one-line reason "cannot write " + name, with the error of the flush
-// when the flush itself failed.
-std::string write_error(std::FILE* stream, const char* name);
-
-// Writes "program: message" as one line on standard error.
-void complain(const char* program, const std::string& message);
-
-// Flushes standard output; on any write error of the run, complains of it and returns false.
-bool finish_output(const char* program);
 
 // Answers a command that is no search: the usage text or the version on standard output, or the
 // refusal (error) on standard error, written only where speaks is true. Returns program's exit
