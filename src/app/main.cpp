@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/command_line.hpp"
+#include "app/messages.hpp"
 #include "app/preflight.hpp"
 #include "app/report.hpp"
 #include "gpu/gpu.hpp"

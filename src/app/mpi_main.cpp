@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/command_line.hpp"
+#include "app/messages.hpp"
 #include "app/preflight.hpp"
 #include "app/report.hpp"
 #include "mpi/mpi_search.hpp"
