@@ -18,6 +18,13 @@ namespace {
 // the threads' library keeps at the top of its stack.
 constexpr std::int64_t kFrameStackBytes = std::int64_t{16} * 1024;
 
+// Bytes of stack that the search takes on each thread of its team, the main thread included:
+// the pair phase's group of blocks and its block scan's bounds of matching columns per row, and
+// the frames around them.
+constexpr std::int64_t kSearchStackBytes =
+    std::int64_t{kMaxGroupBlocks} * (2 * kRowBlock + 1) * std::int64_t{sizeof(std::int64_t)} +
+    kFrameStackBytes;
+
 // The refusal of the memory that needs asks for, or an empty string when it fits.
 std::string memory_refusal(const RunNeeds& needs) {
   const MemoryLimit limit = memory_limit(needs.sharing);
@@ -28,7 +35,7 @@ std::string memory_refusal(const RunNeeds& needs) {
   const std::int64_t validation = needs.validate ? validation_bytes(needs.low, needs.high) : 0;
   const bool validation_refused = needs.search_bytes <= room && validation > room;
   const std::int64_t bytes = validation_refused ? validation : needs.search_bytes;
-  if (bytes <= room) return "";
+  if (bytes == 0 || bytes <= room) return "";
   const std::string what = validation_refused
                                ? "the validation of " + std::to_string(length) + " numbers needs " +
                                      std::to_string(bytes) + " bytes"
@@ -44,7 +51,7 @@ std::string memory_refusal(const RunNeeds& needs) {
 }
 
 // The refusal of a team whose count the runtime keeps as 0: a multiple of 2^32 threads, of
-// which both runtimes keep the low 32 bits.
+// which GNU libgomp keeps the low 32 bits and then crashes.
 std::string empty_team_refusal() {
   // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
   const char* asked = std::getenv("OMP_NUM_THREADS");
@@ -57,7 +64,7 @@ std::string empty_team_refusal() {
 
 // The refusal of a stack of room bytes, below what the search needs, that what allows.
 std::string stack_refusal(std::int64_t room, const std::string& what) {
-  return "stack too small: the search needs " + std::to_string(search_stack_bytes()) +
+  return "stack too small: the search needs " + std::to_string(kSearchStackBytes) +
          " bytes of stack on each thread, more than the " +
          std::to_string(std::max<std::int64_t>(room, 0)) + " bytes that " + what + " allows";
 }
@@ -71,12 +78,12 @@ std::string team_refusal(std::int64_t reserve) {
   const std::int64_t team = team_size();
   if (team == 0) return empty_team_refusal();
   const std::int64_t main_room = main_stack_room();
-  if (main_room >= 0 && main_room < search_stack_bytes())
+  if (main_room >= 0 && main_room < kSearchStackBytes)
     return stack_refusal(main_room, "the stack limit (ulimit -s) of the main thread");
   std::string what;
   if (team > 1) {
     const std::int64_t thread_stack = thread_stack_size(what);
-    if (thread_stack < search_stack_bytes()) return stack_refusal(thread_stack, what);
+    if (thread_stack < kSearchStackBytes) return stack_refusal(thread_stack, what);
   }
   // A team that team_limit cannot start (it starts the same threads itself).
   const std::int64_t most = team_limit(team, reserve, what);
@@ -86,13 +93,6 @@ std::string team_refusal(std::int64_t reserve) {
 }
 
 }  // namespace
-
-std::int64_t search_stack_bytes() noexcept {
-  // The pair phase's group of blocks and its block scan's bounds of matching columns per row.
-  constexpr std::int64_t arrays =
-      std::int64_t{kMaxGroupBlocks} * (2 * kRowBlock + 1) * std::int64_t{sizeof(std::int64_t)};
-  return arrays + kFrameStackBytes;
-}
 
 std::string preflight(const RunNeeds& needs) {
   // Linux overcommits memory: an allocation larger than the machine or the control group allows

@@ -33,7 +33,4 @@ std::string size_text(std::int64_t length, std::int64_t bytes, bool per_rank = f
 std::int64_t run_bytes(std::int64_t search_bytes, std::int32_t low, std::int32_t high,
                        bool validate) noexcept;
 
-// Bytes of stack that the search takes on each thread of its team, the main thread included.
-std::int64_t search_stack_bytes() noexcept;
-
 }  // namespace friendly
