@@ -312,6 +312,22 @@ TEST(Report, BothFormatsGoToStandardErrorWithTheSameKeys) {
   EXPECT_EQ(text.err.rfind("friendlyNumbers report\n", 0), 0u) << text.err;
 }
 
+TEST(Report, AReportThatCannotBeWrittenFailsTheRun) {
+  // Standard error on a full device, and in a file that may grow to 2048 bytes and already holds
+  // 1900 (the report is some 400): the lines are printed, the report is lost.
+  const std::string path = ::testing::TempDir() + "friendly_report_" + std::to_string(getpid());
+  std::ofstream(path) << std::string(1900, 'x');
+  for (const std::string& err : {std::string("2>/dev/full"), "2>>'" + path + "'"}) {
+    SCOPED_TRACE(err);
+    const ProgramRun run =
+        run_program("--report=json 1 30", "ulimit -f 4; lost() { \"$@\" " + err + "; }; lost");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(split_lines(run.out).size(), 4u);
+  }
+  EXPECT_EQ(read_file(path).size(), 2048u);
+  std::remove(path.c_str());
+}
+
 TEST(Validate, TheSieveAgreesOnEveryPathAndSaysSoOnlyInTheReport) {
   for (const std::string& path : available_paths()) {
     const std::string range = path == "literal" ? "-40 3000" : "-40 40000";
@@ -411,6 +427,51 @@ TEST(Program, TeamsBeyondALimitAreRefusedBeforeAnyWork) {
             sorted(expected));
 }
 
+TEST(Program, TeamCountsThatTheRuntimeCannotKeepAreRefused) {
+  // GNU libgomp keeps the low 32 bits of a team count, 0 for a multiple of 2^32, and crashes;
+  // LLVM's libomp takes one thread instead (KMP_WARNINGS=0: without a warning).
+  for (const char* threads : {"4294967296", "4294967296,2", "8589934592"}) {
+    const ProgramRun run =
+        run_program("1 30", std::string("KMP_WARNINGS=0 OMP_NUM_THREADS=") + threads);
+    if (kmp_get_stacksize_s != nullptr) {
+      EXPECT_EQ(pair_lines(run).size(), 3u) << threads;
+      continue;
+    }
+    EXPECT_EQ(run.status, 1) << threads;
+    EXPECT_EQ(run.out, "");
+    const std::string count = std::string(threads).substr(0, std::string(threads).find(','));
+    EXPECT_EQ(run.err, "friendlyNumbers: cannot start a team of " + count +
+                           " threads: the OpenMP runtime keeps the low 32 bits of the count "
+                           "(OMP_NUM_THREADS), 0\n");
+  }
+}
+
+TEST(Program, StacksTooSmallForThePairPhaseAreRefusedBeforeAnyWork) {
+  if (sanitized()) GTEST_SKIP() << "sanitizer runtimes have thread and stack limits of their own";
+  // The pair phase keeps some 34 KiB per thread on its stack; a stack of 16 KiB to 40 KiB
+  // overflowed in it. The main thread runs the search alone with one thread.
+  const struct {
+    const char* setting;
+    const char* limit;
+  } cases[] = {
+      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=16K", R"(the threads' stack size \(OMP_STACKSIZE\))"},
+      {"OMP_NUM_THREADS=3 OMP_STACKSIZE=40K", R"(the threads' stack size \(OMP_STACKSIZE\))"},
+      {"ulimit -s 40; OMP_NUM_THREADS=1", R"(the stack limit \(ulimit -s\) of the main thread)"},
+      {"ulimit -s 40; OMP_NUM_THREADS=2", R"(the stack limit \(ulimit -s\) of the main thread)"}};
+  for (const auto& [setting, limit] : cases) {
+    const ProgramRun run = run_program("1 300", setting);
+    EXPECT_EQ(run.status, 1) << setting;
+    EXPECT_EQ(run.out, "") << setting;
+    EXPECT_TRUE(std::regex_match(
+        run.err, std::regex("friendlyNumbers: stack too small: the search needs \\d+ bytes of "
+                            "stack on each thread, more than the \\d+ bytes that " +
+                            std::string(limit) + " allows\n")))
+        << run.err;
+  }
+  // Stacks of 64 KiB hold it.
+  EXPECT_EQ(pair_lines(run_program("1 300", "OMP_NUM_THREADS=2 OMP_STACKSIZE=64K")).size(), 8u);
+}
+
 TEST(Program, TeamsBeyondTheMachinesMemoryAreRefused) {
   if (sanitized()) GTEST_SKIP() << "sanitizer runtimes have thread and stack limits of their own";
   // A stack of 10,000 GiB fits the address space but no machine's memory, unless the kernel
@@ -442,15 +503,34 @@ TEST(Program, OutputBeyondTheFileSizeLimitFailsWithStatusOne) {
   EXPECT_EQ(split_lines(run.err).size(), 1u) << run.err;
 }
 
-TEST(Program, FailedAllocationIsReportedNotCrashed) {
+TEST(Program, RangesThatFitOnlyWithoutTheProcessItselfAreRefusedBeforeAnyWork) {
   if (sanitized()) GTEST_SKIP() << "sanitizers reserve memory";
   // 20,000,000 numbers need 240,000,000 bytes: below the address-space limit of 241,664,000
-  // bytes, but not with the program's own few megabytes of code and libraries. One thread, the
-  // team that always passes the team check, which counts the arrays against the same limit.
-  const ProgramRun capped = run_program("1 20000000", "ulimit -v 236000; OMP_NUM_THREADS=1");
-  EXPECT_EQ(capped.status, 1);
-  EXPECT_EQ(capped.out, "");
-  EXPECT_EQ(capped.err, "friendlyNumbers: out of memory: 20000000 numbers need 240000000 bytes\n");
+  // bytes, but not beside the program's own few megabytes of code and libraries.
+  const ProgramRun search = run_program("1 20000000", "ulimit -v 236000; OMP_NUM_THREADS=1");
+  EXPECT_EQ(search.status, 1);
+  EXPECT_EQ(search.out, "");
+  const std::string leaves =
+      ", more than the \\d+ bytes that the address-space limit \\(ulimit -v\\) leaves beside the "
+      "\\d+ bytes that the process takes already\n";
+  EXPECT_TRUE(std::regex_match(
+      search.err, std::regex("friendlyNumbers: range too large: 20000000 numbers need 240000000 "
+                             "bytes" +
+                             leaves)))
+      << search.err;
+  // The search's 4,800,000 bytes fit in some 15 MB beside the program, the validation's
+  // 13,062,144 that replace them do not: the allocation that would fail is named, before the
+  // search rather than after it.
+  const ProgramRun validation =
+      run_program("--validate 1 400000", "ulimit -v 15000; OMP_NUM_THREADS=1");
+  EXPECT_EQ(validation.status, 1);
+  EXPECT_EQ(validation.out, "");
+  EXPECT_TRUE(std::regex_match(
+      validation.err,
+      std::regex("friendlyNumbers: range too large: the validation of 400000 numbers needs "
+                 "13062144 bytes" +
+                 leaves)))
+      << validation.err;
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "app/command_line.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -8,12 +7,10 @@
 #include <cstring>
 #include <limits>
 #include <string>
-#include <system_error>
 
 #include "gpu/gpu.hpp"
 #include "search/friendly.hpp"
 #include "search/progress.hpp"
-#include "validate/validate.hpp"
 
 namespace friendly {
 
@@ -192,28 +189,6 @@ std::string usage_text(const char* program) {
          "it off.\n";
 }
 
-std::string write_error(std::FILE* stream, const char* name) {
-  // A failed write clears the stream's buffer, so a later flush can succeed: only the stream's
-  // error flag still tells of the lost lines.
-  errno = 0;
-  const bool flushed = std::fflush(stream) == 0;
-  if (flushed && std::ferror(stream) == 0) return "";
-  const int error = errno;
-  return std::string("cannot write ") + name +
-         (!flushed && error != 0 ? ": " + std::generic_category().message(error) : std::string());
-}
-
-void complain(const char* program, const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n", program, message.c_str());
-}
-
-bool finish_output(const char* program) {
-  const std::string error = write_error(stdout, "standard output");
-  if (error.empty()) return true;
-  complain(program, error);
-  return false;
-}
-
 std::optional<int> answer_command(const char* program, Command command, const std::string& error,
                                   bool speaks) {
   switch (command) {
@@ -232,28 +207,6 @@ std::optional<int> answer_command(const char* program, Command command, const st
       break;
   }
   return std::nullopt;
-}
-
-std::string size_text(std::int64_t length, std::int64_t bytes, bool per_rank) {
-  return std::to_string(length) + " numbers need " + std::to_string(bytes) + " bytes" +
-         (per_rank ? " on each rank" : "");
-}
-
-std::int64_t run_bytes(std::int64_t search_bytes, std::int32_t low, std::int32_t high,
-                       bool validate) noexcept {
-  return validate ? std::max(search_bytes, validation_bytes(low, high)) : search_bytes;
-}
-
-std::string range_too_large(std::int64_t length, std::int64_t bytes, std::int64_t limit,
-                            const std::string& what, bool per_rank) {
-  return "range too large: " + size_text(length, bytes, per_rank) + ", more than the " +
-         std::to_string(limit) + " bytes" + (per_rank ? " per rank" : "") + " that " + what +
-         " allows";
-}
-
-std::string team_too_large(std::int64_t team, std::int64_t most, const std::string& what) {
-  return "cannot start a team of " + std::to_string(team) + " threads: more than the " +
-         std::to_string(most) + " threads that " + what + " allows";
 }
 
 }  // namespace friendly

@@ -2,21 +2,13 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 
+#include "app/messages.hpp"
 #include "paths/kernels.hpp"
 
 namespace friendly {
-
-// The two programs of this front end: the search on one machine, and over MPI ranks.
-inline constexpr const char* kProgramName = "friendlyNumbers";
-inline constexpr const char* kMpiProgramName = "friendlyNumbers_mpi";
-
-// Exit statuses besides 0: a run that failed, and a bad command line or environment setting.
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
 
 // Why a bound was refused.
 enum class BoundError { none, not_a_number, out_of_range };
@@ -63,39 +55,10 @@ bool read_environment(KernelPath& path, std::string& error);
 // The usage text of program (kProgramName or kMpiProgramName), ending in a newline.
 std::string usage_text(const char* program = kProgramName);
 
-// Flushes stream. Returns an empty string when this flush and every earlier write to stream
-// succeeded, otherwise the one-line reason "cannot write " + name, with the error of the flush
-// when the flush itself failed.
-std::string write_error(std::FILE* stream, const char* name);
-
-// Writes "program: message" as one line on standard error.
-void complain(const char* program, const std::string& message);
-
-// Flushes standard output; on any write error of the run, complains of it and returns false.
-bool finish_output(const char* program);
-
 // Answers a command that is no search: the usage text or the version on standard output, or the
 // refusal (error) on standard error, written only where speaks is true. Returns program's exit
 // status for it, or nothing for Command::search.
 std::optional<int> answer_command(const char* program, Command command, const std::string& error,
                                   bool speaks = true);
-
-// What a range of length numbers needs: "LENGTH numbers need BYTES bytes", with " on each rank"
-// where per_rank.
-std::string size_text(std::int64_t length, std::int64_t bytes, bool per_rank = false);
-
-// Bytes that a run of low..high needs at once: its search's arrays (search_bytes), or the
-// validation's when it validates and they are more, as the validation runs after the search has
-// released its arrays.
-std::int64_t run_bytes(std::int64_t search_bytes, std::int32_t low, std::int32_t high,
-                       bool validate) noexcept;
-
-// The refusal of a range of length numbers that needs bytes, more than the limit bytes that
-// `what` allows (each of them per rank where per_rank).
-std::string range_too_large(std::int64_t length, std::int64_t bytes, std::int64_t limit,
-                            const std::string& what, bool per_rank = false);
-
-// The refusal of a team of team threads, more than the most threads that `what` allows.
-std::string team_too_large(std::int64_t team, std::int64_t most, const std::string& what);
 
 }  // namespace friendly

@@ -130,19 +130,42 @@ bool runtime_is_libomp() {
   return kmp_get_stacksize_s != nullptr;
 }
 
-// Bytes of stack that the OpenMP runtime gives each thread that it starts.
-std::size_t runtime_stack_size() {
-  if (runtime_is_libomp()) return kmp_get_stacksize_s();
+// Bytes of stack that the OpenMP runtime gives each thread that it starts, and the setting that
+// chose them in what.
+std::size_t runtime_stack_size(std::string& what) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
+  const char* asked = std::getenv("OMP_STACKSIZE");
+  what = "the threads' stack size (OMP_STACKSIZE)";
+  if (runtime_is_libomp()) {
+    if (asked == nullptr) what = "the OpenMP runtime's default thread stack size";
+    return kmp_get_stacksize_s();
+  }
   // libgomp: OMP_STACKSIZE, else GOMP_STACKSIZE; a size that threads cannot have keeps the
-  // threads' library's default.
+  // threads' library's default, which follows the stack limit.
   pthread_attr_t attr;
   std::size_t size = 0;
   if (pthread_getattr_default_np(&attr) != 0) return 0;
-  if (gomp_stack_size("OMP_STACKSIZE", size) || gomp_stack_size("GOMP_STACKSIZE", size))
-    static_cast<void>(pthread_attr_setstacksize(&attr, size));
+  if (!gomp_stack_size("OMP_STACKSIZE", size)) {
+    what = gomp_stack_size("GOMP_STACKSIZE", size) ? "the threads' stack size (GOMP_STACKSIZE)"
+                                                   : "the threads' default stack size (ulimit -s)";
+  }
+  if (size != 0) static_cast<void>(pthread_attr_setstacksize(&attr, size));
   pthread_attr_getstacksize(&attr, &size);
   pthread_attr_destroy(&attr);
   return size;
+}
+
+// The bytes that /proc/self/status gives for field (such as "VmSize"), or 0 when it is missing.
+std::int64_t process_bytes(std::string_view field) {
+  std::istringstream lines(read_text("/proc/self/status"));
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with(field) || line.size() <= field.size() || line[field.size()] != ':')
+      continue;
+    std::int64_t kib = 0;
+    std::istringstream(line.substr(field.size() + 1)) >> kib;
+    return kib * 1024;
+  }
+  return 0;
 }
 
 // Maps bytes of writable memory above guard bytes of none as the threads' library maps a stack:
@@ -225,24 +248,42 @@ std::int64_t cgroup_memory_limit(const std::vector<std::string>& directories) {
   return least;
 }
 
-std::int64_t memory_limit(std::string& what, int sharing) {
-  std::int64_t least = 0;
-  const auto offer = [&](std::int64_t limit, const char* name) {
-    if (limit >= 0 && (least == 0 || limit < least)) {
-      least = limit;
-      what = name;
-    }
+MemoryLimit memory_limit(int sharing) {
+  MemoryLimit least;
+  const auto offer = [&](std::int64_t limit, std::int64_t taken, const char* name) {
+    if (limit >= 0 && (least.what.empty() || limit - taken < least.bytes - least.taken))
+      least = {limit, taken, name};
   };
+  const std::int64_t resident = process_bytes("VmRSS");
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGE_SIZE);
   if (pages > 0 && page_size > 0)
-    offer(std::int64_t{pages} * page_size / sharing, "this machine's physical memory");
+    offer(std::int64_t{pages} * page_size / sharing, resident, "this machine's physical memory");
   const std::int64_t group = cgroup_memory_limit(cgroup_directories(
       "memory", read_text("/proc/self/cgroup"), read_text("/proc/self/mountinfo")));
-  if (group >= 0) offer(group / sharing, "the control group's memory limit");
-  offer(soft_limit(RLIMIT_AS), kAddressSpaceLimit);
-  offer(soft_limit(RLIMIT_DATA), kDataLimit);
+  if (group >= 0) offer(group / sharing, resident, "the control group's memory limit");
+  offer(soft_limit(RLIMIT_AS), process_bytes("VmSize"), kAddressSpaceLimit);
+  offer(soft_limit(RLIMIT_DATA), process_bytes("VmData"), kDataLimit);
   return least;
+}
+
+std::int64_t main_stack_room() {
+  const std::int64_t limit = soft_limit(RLIMIT_STACK);
+  if (limit < 0) return -1;
+  // The stack grows down from the end of its mapping; the limit holds for the whole mapping.
+  std::istringstream maps(read_text("/proc/self/maps"));
+  for (std::string line; std::getline(maps, line);) {
+    if (!line.ends_with("[stack]")) continue;
+    const std::uintptr_t top = std::strtoull(line.c_str() + line.find('-') + 1, nullptr, 16);
+    const volatile char here = 0;
+    const auto used = static_cast<std::int64_t>(top - reinterpret_cast<std::uintptr_t>(&here));
+    return limit - used;
+  }
+  return -1;
+}
+
+std::int64_t thread_stack_size(std::string& what) {
+  return static_cast<std::int64_t>(runtime_stack_size(what));
 }
 
 std::int64_t team_size() {
@@ -274,7 +315,8 @@ std::int64_t team_limit(std::int64_t team, std::int64_t reserve, std::string& wh
   // under libomp) started before the next, all held until the last has started.
   const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   const auto others = static_cast<std::size_t>(team - 1);
-  const std::size_t stack_size = runtime_stack_size();
+  std::string setting;
+  const std::size_t stack_size = runtime_stack_size(setting);
   const std::size_t held_bytes =
       static_cast<std::size_t>(reserve) + others * kRuntimeBytesPerThread;
   struct Started {

@@ -19,17 +19,34 @@ std::vector<std::string> cgroup_directories(std::string_view controller, const s
 // memory.limit_in_bytes of v1), or -1 when none sets one.
 std::int64_t cgroup_memory_limit(const std::vector<std::string>& directories);
 
-// The most bytes that the search's arrays may take: the least of this machine's physical memory,
-// the memory limit of the process's control group, and its address-space and data-segment
-// limits. what names the least one. Returns 0 when none is known.
-// sharing processes of this machine (each with the same limits of its own) take the same size:
-// the machine's memory and the control group's limit are shared out among them.
-std::int64_t memory_limit(std::string& what, int sharing = 1);
+// A memory limit: its bytes (0 when none is known), the bytes that this process already takes
+// against it, and its name.
+struct MemoryLimit {
+  std::int64_t bytes = 0;
+  std::int64_t taken = 0;
+  std::string what;
+};
+
+// The limit that leaves the least room (bytes - taken) for the arrays still to be allocated:
+// this machine's physical memory and the memory limit of the process's control group (against
+// the process's resident memory), its address-space limit (against its mapped address space)
+// and its data-segment limit (against its data segment). sharing processes of this machine
+// (each with the same limits of its own) take the same size: the machine's memory and the
+// control group's limit are shared out among them.
+MemoryLimit memory_limit(int sharing = 1);
 
 // Threads of the team that the next parallel region starts: the runtime's team size (an
 // unsigned 32-bit count) within its thread limit, and within the processors when the runtime
 // may shrink teams (OMP_DYNAMIC).
 std::int64_t team_size();
+
+// Bytes of stack that the main thread has left under its limit (ulimit -s) below the caller's
+// frame, or -1 when the limit is unlimited or unknown.
+std::int64_t main_stack_room();
+
+// Bytes of stack that the OpenMP runtime gives each thread that it starts; what names the
+// setting that chose them.
+std::int64_t thread_stack_size(std::string& what);
 
 // The most threads, this one included, of a team of team threads that this process can start
 // now from its main thread, with reserve bytes of arrays still to be allocated: team when all

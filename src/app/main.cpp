@@ -8,7 +8,8 @@
 #include <string>
 
 #include "app/command_line.hpp"
-#include "app/limits.hpp"
+#include "app/messages.hpp"
+#include "app/preflight.hpp"
 #include "app/report.hpp"
 #include "gpu/gpu.hpp"
 #include "search/friendly.hpp"
@@ -33,33 +34,17 @@ int main(int argc, char** argv) {
     return friendly::kExitUsage;
   }
 
-  // Linux overcommits memory: an allocation larger than the machine or the control group allows
-  // "succeeds" and the process is killed once the pages are touched, so the size is checked
-  // against every limit before any work.
-  const std::int64_t length = friendly::range_length(low, high);
-  const std::int64_t bytes =
-      friendly::run_bytes(friendly::search_bytes(low, high), low, high, options.validate);
-  std::string memory_limit_name;
-  const std::int64_t memory = friendly::memory_limit(memory_limit_name);
-  if (memory > 0 && bytes > memory) {
-    friendly::complain(kProgramName,
-                       friendly::range_too_large(length, bytes, memory, memory_limit_name));
-    return friendly::kExitFailure;
-  }
-
-  // The runtime cannot start a team softly: GNU libgomp overflows the stack or ends the process
-  // with its own message, and LLVM's libomp aborts. A team that team_limit cannot start (it
-  // starts the same threads itself) is refused here.
-  const std::int64_t team = friendly::team_size();
-  std::string team_limit_name;
-  const std::int64_t most_threads = friendly::team_limit(team, bytes, team_limit_name);
-  if (team > most_threads) {
-    friendly::complain(kProgramName, friendly::team_too_large(team, most_threads, team_limit_name));
+  // What the run needs, checked against every limit before any work.
+  const std::int64_t bytes = friendly::search_bytes(low, high);
+  const std::string refusal = friendly::preflight({low, high, bytes, options.validate});
+  if (!refusal.empty()) {
+    friendly::complain(kProgramName, refusal);
     return friendly::kExitFailure;
   }
 
   friendly::RunReport run = friendly::run_report(kProgramName, path, 0, low, high);
-  const std::string size = friendly::size_text(length, bytes);
+  const std::string size = friendly::size_text(
+      friendly::range_length(low, high), friendly::run_bytes(bytes, low, high, options.validate));
   // The device and its context are set up, and its free memory checked, before the clock starts.
   if (path == friendly::KernelPath::gpu && !friendly::gpu_prepare(low, high, run.device, error)) {
     friendly::complain(kProgramName, error);

@@ -3,17 +3,18 @@
 #include <mpi.h>
 #include <omp.h>
 
+#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/command_line.hpp"
-#include "app/limits.hpp"
+#include "app/messages.hpp"
+#include "app/preflight.hpp"
 #include "app/report.hpp"
 #include "mpi/mpi_search.hpp"
 #include "search/friendly.hpp"
@@ -78,55 +79,39 @@ bool paths_chosen_everywhere(friendly::KernelPath& path, int rank) {
   return false;
 }
 
-// True when every node has the memory for the arrays of all its ranks, each of which holds the
-// whole range; otherwise rank 0 reports the range as too large. Collective over every rank.
-bool range_fits_nodes(std::int32_t low, std::int32_t high, bool validate, int rank) {
-  // Linux overcommits memory: an allocation larger than the machine "succeeds" and the process
-  // is killed once the pages are touched, so the size is checked before any work.
-  MPI_Comm node = MPI_COMM_NULL;
-  MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, 0, MPI_INFO_NULL, &node);
-  int node_ranks = 1;
-  MPI_Comm_size(node, &node_ranks);
-  MPI_Comm_free(&node);
-  // The node's memory and control group are shared by its ranks; each rank has its own
-  // process limits. The least over every node decides, and rank 0 names it when it is its own.
-  std::string limit;
-  const std::int64_t memory = friendly::memory_limit(limit, node_ranks);
-  const std::int64_t own = memory > 0 ? memory : std::numeric_limits<std::int64_t>::max();
-  std::int64_t per_rank = own;
-  MPI_Allreduce(MPI_IN_PLACE, &per_rank, 1, MPI_INT64_T, MPI_MIN, MPI_COMM_WORLD);
-  if (per_rank != own) limit = "the memory limits of another node";
-
-  // Rank 0's validation runs after the search has released the arrays; every rank is held to
-  // the larger of the two.
-  const std::int64_t bytes =
-      friendly::run_bytes(friendly::rank_search_bytes(low, high), low, high, validate);
-  if (bytes <= per_rank) return true;
-  if (rank == 0) {
-    complain(
-        friendly::range_too_large(friendly::range_length(low, high), bytes, per_rank, limit, true));
+// True when no rank refuses its run (refusal empty on every rank); otherwise rank 0 writes the
+// refusal of the lowest rank that refuses, naming that rank where it is another. Collective over
+// every rank.
+bool accepted_everywhere(const std::string& refusal, int rank) {
+  int first = refusal.empty() ? INT_MAX : rank;
+  MPI_Allreduce(MPI_IN_PLACE, &first, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+  if (first == INT_MAX) return true;
+  if (first == 0) {
+    if (rank == 0) complain(refusal);
+  } else if (rank == first) {
+    // A refusal is one line, far shorter than an int counts.
+    MPI_Send(refusal.data(), static_cast<int>(refusal.size()), MPI_CHAR, 0, 0, MPI_COMM_WORLD);
+  } else if (rank == 0) {
+    MPI_Status status;
+    MPI_Probe(first, 0, MPI_COMM_WORLD, &status);
+    int size = 0;
+    MPI_Get_count(&status, MPI_CHAR, &size);
+    std::string text(static_cast<std::size_t>(size), '\0');
+    MPI_Recv(text.data(), size, MPI_CHAR, first, 0, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+    complain("rank " + std::to_string(first) + ": " + text);
   }
   return false;
 }
 
-// True when every rank can start its thread team (team_limit, with the arrays of the range still
-// to be allocated); otherwise rank 0 reports the team, naming its own limit where it is the one
-// that lacks it. Collective over every rank.
-bool teams_start_everywhere(std::int32_t low, std::int32_t high, int rank) {
-  const std::int64_t team = friendly::team_size();
-  std::string limit;
-  const std::int64_t most =
-      friendly::team_limit(team, friendly::rank_search_bytes(low, high), limit);
-  int refused = team > most ? 1 : 0;
-  const int own = refused;
-  MPI_Allreduce(MPI_IN_PLACE, &refused, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
-  if (refused == 0) return true;
-  if (rank == 0) {
-    complain(own != 0 ? friendly::team_too_large(team, most, limit)
-                      : "cannot start a team of " + std::to_string(team) +
-                            " threads on every rank: another rank's limits do not allow it");
-  }
-  return false;
+// The ranks on this rank's node, which share its memory and control group. Collective over
+// every rank.
+int node_ranks() {
+  MPI_Comm node = MPI_COMM_NULL;
+  MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, 0, MPI_INFO_NULL, &node);
+  int ranks = 1;
+  MPI_Comm_size(node, &ranks);
+  MPI_Comm_free(&node);
+  return ranks;
 }
 
 // Runs rank 0's command line on every rank and returns this rank's exit status. Only rank 0
@@ -148,9 +133,11 @@ int run(int argc, char** argv, int rank, int ranks) {
     return *status;
   friendly::KernelPath path = friendly::KernelPath::literal;
   if (!paths_chosen_everywhere(path, rank)) return friendly::kExitUsage;
-  if (!range_fits_nodes(low, high, options.validate, rank) ||
-      !teams_start_everywhere(low, high, rank))
-    return friendly::kExitFailure;
+  // What each rank needs, each rank holding the whole range, checked against its own limits
+  // before any work.
+  const friendly::RunNeeds needs = {
+      low, high, friendly::rank_search_bytes(low, high), options.validate, node_ranks(), true};
+  if (!accepted_everywhere(friendly::preflight(needs), rank)) return friendly::kExitFailure;
 
   // The time runs from all ranks' start to the end of rank 0's output.
   friendly::RunReport run = friendly::run_report(kMpiProgramName, path, ranks, low, high);

@@ -186,8 +186,14 @@ int finish_run(const char* program, RunReport& run, const SearchOptions& options
     run.validation = mismatch.empty() ? Validation::passed : Validation::failed;
     if (!mismatch.empty()) complain(program, mismatch);
   }
+  // A report asked for and lost fails the run, though its complaint may be lost as well.
   if (options.report != ReportFormat::none) {
     std::fputs(format_report(run, options.report).c_str(), stderr);
+    const std::string error = write_error(stderr, "the report on standard error");
+    if (!error.empty()) {
+      complain(program, error);
+      return kExitFailure;
+    }
   }
   return run.validation == Validation::failed ? kExitFailure : 0;
 }

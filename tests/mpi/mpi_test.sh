@@ -150,6 +150,23 @@ case $group in
     (ulimit -s 8192 -v 2000000 && launch 2 300 1 30 && echo "$status" >"$work/status")
     status=$(cat "$work/status")
     check_one_error "2 ranks of 300 threads under ulimit -v" 1 "cannot start a team of 300 threads"
+    # Team counts that the runtime keeps as 0, and stacks that the pair phase would overflow.
+    launch 2 4294967296 1 30
+    check_one_error "2 ranks of 2^32 threads" 1 "cannot start a team of 4294967296 threads: "
+    OMP_STACKSIZE=16K launch 2 2 1 30
+    check_one_error "2 ranks with OMP_STACKSIZE=16K" 1 "stack too small: "
+    # Limits of rank 1 alone, on rank 0's node: the refusal is rank 1's, named so.
+    for limit in "-v 2000000; OMP_NUM_THREADS=300" "-v 100000;"; do
+      status=0
+      OMP_NUM_THREADS=2 timeout 60 "$mpiexec" "$numproc_flag" 1 "${preflags[@]}" "$mpi_program" \
+        1 10000000 : "$numproc_flag" 1 "${preflags[@]}" \
+        bash -c "ulimit -s 8192 $limit exec \"\$0\"" "$mpi_program" >"$work/out" 2>"$work/err" ||
+        status=$?
+      [[ $limit == *300 ]] && text="rank 1: cannot start a team of 300 threads: more than the" ||
+        text="rank 1: range too large: 10000000 numbers need 120000000 bytes on each rank, more \
+than the 102400000 bytes per rank that the address-space limit (ulimit -v) allows"
+      check_one_error "rank 1 alone under ulimit $limit" 1 "$text"
+    done
     status=0
     # More lines than the stream's buffer, so that writes fail while the ranks hand them over.
     OMP_NUM_THREADS=2 "$mpi_program" 1 30000 >/dev/full 2>"$work/err" || status=$?
