@@ -80,9 +80,11 @@ case $group in
         done
       done
     done
-    # Every path this processor runs, chosen on every rank.
-    for path in literal portable avx2 avx512; do
-      FRIENDLY_KERNELS=$path "$program" 1 2 >/dev/null 2>&1 || continue
+    # Every path this processor runs, as the MPI program lists them, chosen on every rank.
+    launch 1 1 --list-paths
+    [[ $status == 0 && $(wc -l <"$work/out") -ge 2 ]] ||
+      fail "--list-paths: status $status, $(cat "$work/out" "$work/err")"
+    for path in $(cat "$work/out"); do
       FRIENDLY_KERNELS=$path check_search 2 2 1 20000
     done
     ;;
