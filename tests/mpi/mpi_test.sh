@@ -43,7 +43,7 @@ expected_pairs() {
 # error, the default program's pair lines in any order, then exactly one time line.
 check_search() {
   local ranks=$1 threads=$2 low=$3 high=$4
-  local what="ranks=$ranks threads=$threads on $low..$high${extra_flags[*]:+ (${extra_flags[*]})}"
+  local what="ranks=$ranks threads=$threads on $low..$high${FRIENDLY_KERNELS:+, path $FRIENDLY_KERNELS}${extra_flags[*]:+ (${extra_flags[*]})}"
   ((ranks > 0)) || what="one rank without mpiexec, threads=$threads on $low..$high"
   launch "$ranks" "$threads" "$low" "$high"
   [[ $status == 0 && ! -s "$work/err" ]] || fail "$what: status $status: $(cat "$work/err")"
