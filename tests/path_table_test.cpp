@@ -43,12 +43,12 @@ TEST(CpuFeatures, DetectedAsTheCompilerDetectsThem) {
   // The compiler's own detection (an int from g++, a bool from clang), which also asks the
   // operating system.
   const std::pair<CpuFeature, bool> compiler[] = {
-      {CpuFeature::avx, __builtin_cpu_supports("avx") != 0},
-      {CpuFeature::avx2, __builtin_cpu_supports("avx2") != 0},
-      {CpuFeature::avx512f, __builtin_cpu_supports("avx512f") != 0},
-      {CpuFeature::avx512dq, __builtin_cpu_supports("avx512dq") != 0},
-      {CpuFeature::avx512bw, __builtin_cpu_supports("avx512bw") != 0},
-      {CpuFeature::avx512vl, __builtin_cpu_supports("avx512vl") != 0}};
+      {CpuFeature::avx, static_cast<bool>(__builtin_cpu_supports("avx"))},
+      {CpuFeature::avx2, static_cast<bool>(__builtin_cpu_supports("avx2"))},
+      {CpuFeature::avx512f, static_cast<bool>(__builtin_cpu_supports("avx512f"))},
+      {CpuFeature::avx512dq, static_cast<bool>(__builtin_cpu_supports("avx512dq"))},
+      {CpuFeature::avx512bw, static_cast<bool>(__builtin_cpu_supports("avx512bw"))},
+      {CpuFeature::avx512vl, static_cast<bool>(__builtin_cpu_supports("avx512vl"))}};
   for (const auto& [feature, has] : compiler) {
     EXPECT_EQ(friendly::features_within(features(feature), friendly::processor_features()), has)
         << static_cast<int>(feature);

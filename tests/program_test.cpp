@@ -274,8 +274,8 @@ TEST(Paths, AnUnknownOrUnrunnablePathIsRefusedBeforeAnyWork) {
     const ProgramRun run = run_program("1 30", "FRIENDLY_KERNELS='" + value + "'");
     EXPECT_EQ(run.status, 2) << value;
     EXPECT_EQ(run.out, "") << value;
-    EXPECT_EQ(run.err, "friendlyNumbers: FRIENDLY_KERNELS '" + value + "' " + reason +
-                           friendly::available_path_names() + "\n");
+    const std::string expected = "friendlyNumbers: FRIENDLY_KERNELS '" + value + "' ";
+    EXPECT_EQ(run.err, expected + reason + friendly::available_path_names() + "\n");
   }
 }
 

@@ -128,8 +128,10 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
     remainder[k] = n % start[k];
   }
   Lanes lanes[kStepVectors];
-  for (int v = 0; v < kStepVectors; ++v)
-    lanes[v] = load_lanes(start + 8 * v, quotient + 8 * v, remainder + 8 * v);
+  for (int v = 0; v < kStepVectors; ++v) {
+    const std::ptrdiff_t first = std::ptrdiff_t{8} * v;
+    lanes[v] = load_lanes(start + first, quotient + first, remainder + first);
+  }
   // The loop's own trip count is what the counting build reports.
   std::int32_t steps = 0;
   for (; steps < segment; ++steps) {

@@ -26,7 +26,6 @@ struct Placement {
 
   constexpr Placement() = default;
   // A search on the CPU path cpu_path (a path names a placement, hence no explicit).
-  // NOLINTNEXTLINE(google-explicit-constructor,hicpp-explicit-conversions)
   constexpr Placement(KernelPath cpu_path) noexcept : path(cpu_path) {}
   constexpr Placement(Device where, KernelPath cpu_path, bool named) noexcept
       : device(where), path(cpu_path), asked(named) {}
