@@ -84,9 +84,9 @@ run() {
 }
 
 # 2. The GPU prints the CPU path's lines, in row then column order.
-cpu_path=$(FRIENDLY_KERNELS= "$program" --help | sed -n 's/^here \(.*\))\.$/\1/p' |
-  tr -d ' ' | tr ',' '\n' | grep -v '^gpu$' | tail -1)
-[[ -n $cpu_path ]] || fail "cannot tell the widest CPU path from the program's help"
+# The widest CPU path: the last of the program's list before the GPU.
+cpu_path=$("$program" --list-paths | grep -vx gpu | tail -n 1)
+[[ -n $cpu_path ]] || fail "cannot tell the widest CPU path from the program's --list-paths"
 if ((gpu)); then
   for window in "1 200000" "${windows[@]}"; do
     read -r low high <<<"$window"

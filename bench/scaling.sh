@@ -28,7 +28,8 @@ command -v gnuplot >/dev/null || {
 # The program only; one binary for both paths.
 cmake --preset default -B "$build_dir" >/dev/null
 cmake --build "$build_dir" --target friendlyNumbers >/dev/null
-fast_path=${FAST:-}
+# The widest path this processor runs: the last CPU path of the program's list.
+fast_path=${FAST:-$("$build_dir/friendlyNumbers" --list-paths | grep -vx gpu | tail -n 1)}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -17,8 +17,6 @@
 
 #include "app/command_line.hpp"
 #include "app/limits.hpp"
-#include "gpu/gpu.hpp"
-#include "paths/kernels.hpp"
 
 namespace {
 
@@ -184,41 +182,6 @@ TEST(CommandLine, SearchOptionsComeBeforeTheBoundsInAnyOrder) {
   EXPECT_NE(error.find("unknown option '--report=xml'"), std::string::npos) << error;
   EXPECT_EQ(read({"--validate", "1"}, low, high, error), Command::refused);
   EXPECT_NE(error.find("missing HIGH"), std::string::npos) << error;
-}
-
-TEST(PathChoice, NamesEveryPathAndRefusesWhatThisProcessorCannotRun) {
-  friendly::KernelPath path = friendly::KernelPath::avx512;
-  std::string error;
-  // No choice: the GPU where there is one, else the widest CPU path.
-  const friendly::KernelPath unchosen = friendly::path_available(friendly::KernelPath::gpu)
-                                            ? friendly::KernelPath::gpu
-                                            : friendly::fastest_path();
-  EXPECT_EQ(friendly::default_path(), unchosen);
-  EXPECT_TRUE(friendly::read_path_choice(nullptr, path, error));
-  EXPECT_EQ(path, unchosen);
-  EXPECT_TRUE(friendly::read_path_choice("literal", path, error));
-  EXPECT_EQ(path, friendly::KernelPath::literal);
-  EXPECT_TRUE(friendly::read_path_choice("", path, error));
-  EXPECT_EQ(path, unchosen);
-  for (const friendly::KernelPath named : friendly::kAllChoices) {
-    const char* name = friendly::path_name(named);
-    const bool chosen = friendly::read_path_choice(name, path, error);
-    EXPECT_EQ(chosen, friendly::path_available(named)) << name;
-    if (chosen)
-      EXPECT_EQ(path, named) << name;
-    else
-      EXPECT_NE(error.find("cannot run"), std::string::npos) << error;
-  }
-  if (!friendly::path_available(friendly::KernelPath::gpu)) {
-    EXPECT_FALSE(friendly::read_path_choice("gpu", path, error));
-    EXPECT_EQ(error, "FRIENDLY_KERNELS 'gpu' is a path this machine cannot run (" +
-                         friendly::gpu_unavailable_reason() + "); it offers " +
-                         friendly::available_path_names());
-  }
-  EXPECT_FALSE(friendly::read_path_choice("AVX2\n", path, error));
-  EXPECT_EQ(error, std::string("FRIENDLY_KERNELS 'AVX2\\x0a' names no kernel path; this "
-                               "processor offers ") +
-                       friendly::available_path_names());
 }
 
 // A stream's sink whose first write fails and whose later writes succeed.

@@ -21,23 +21,21 @@
 
 namespace {
 
-using friendly::KernelPath;
-
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 
 class Gpu : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!friendly::path_available(KernelPath::gpu))
+    if (!friendly::gpu_available())
       GTEST_SKIP() << "no GPU runs here: " << friendly::gpu_unavailable_reason();
   }
 };
 
-// The lines that search<Ratio> prints for low..high on path, in the order printed, and its
+// The lines that search<Ratio> prints for low..high at placement, in the order printed, and its
 // report.
 template <typename Ratio>
-std::string search_text(std::int32_t low, std::int32_t high, KernelPath path,
+std::string search_text(std::int32_t low, std::int32_t high, friendly::Placement placement,
                         friendly::SearchReport& report) {
   char* text = nullptr;
   std::size_t size = 0;
@@ -45,7 +43,8 @@ std::string search_text(std::int32_t low, std::int32_t high, KernelPath path,
   EXPECT_NE(out, nullptr);
   if (out == nullptr) return "";
   std::string error;
-  EXPECT_TRUE(friendly::search<Ratio>(low, high, path, out, &report, nullptr, &error)) << error;
+  EXPECT_TRUE(friendly::search<Ratio>(low, high, placement, out, &report, nullptr, &error))
+      << error;
   std::fclose(out);
   std::string printed(text, size);
   std::free(text);  // NOLINT(cppcoreguidelines-no-malloc): open_memstream's buffer
@@ -76,7 +75,8 @@ void expect_gpu_prints_the_cpu_lines(std::int32_t low, std::int32_t high) {
   friendly::SearchReport cpu;
   friendly::SearchReport gpu;
   const std::string expected = search_text<Ratio>(low, high, friendly::fastest_path(), cpu);
-  EXPECT_EQ(friendly_test::split_lines(search_text<Ratio>(low, high, KernelPath::gpu, gpu)),
+  EXPECT_EQ(friendly_test::split_lines(
+                search_text<Ratio>(low, high, friendly::default_placement(true), gpu)),
             in_row_order(expected))
       << low << ".." << high << ", " << sizeof(Ratio) << "-byte ratios";
   EXPECT_EQ(gpu.pairs, cpu.pairs);

@@ -327,7 +327,7 @@ TEST(GpuWork, PairsPrintInRowThenColumnOrderWithTheirChecksum) {
 TEST(GpuReport, NamesTheDeviceAndItsSetupOnTheGpuPathOnly) {
   friendly::RunReport run;
   run.device = {"Some \"GPU\"", 0.25};
-  run.path = friendly::KernelPath::gpu;
+  run.placement = friendly::default_placement(true);
   const std::string text = friendly::format_report(run, friendly::ReportFormat::text);
   EXPECT_NE(text.find("\n  device: Some \"GPU\"\n  device_setup_seconds: 0.250000\n"),
             std::string::npos)
@@ -336,7 +336,7 @@ TEST(GpuReport, NamesTheDeviceAndItsSetupOnTheGpuPathOnly) {
   EXPECT_NE(json.find(R"("device":"Some \"GPU\"","device_setup_seconds":0.250000,)"),
             std::string::npos)
       << json;
-  run.path = friendly::fastest_path();
+  run.placement = friendly::fastest_path();
   EXPECT_EQ(friendly::format_report(run, friendly::ReportFormat::json).find("device"),
             std::string::npos);
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -25,9 +27,16 @@ namespace friendly_test {
 using friendly::kAllPaths;
 using friendly::KernelPath;
 
-// The paths whose kernels stand in for the literal loops, which are the reference of their tests.
-inline constexpr KernelPath kFastPaths[] = {KernelPath::portable, KernelPath::avx2,
-                                            KernelPath::avx512};
+// The paths whose kernels stand in for the literal loops, which are the reference of their tests:
+// every path of the table but literal.
+inline constexpr std::array<KernelPath, friendly::kPathCount - 1> kFastPaths = [] {
+  std::array<KernelPath, friendly::kPathCount - 1> paths{};
+  std::size_t k = 0;
+  for (const KernelPath path : kAllPaths) {
+    if (path != KernelPath::literal) paths[k++] = path;
+  }
+  return paths;
+}();
 
 // A test suite run on each path of kAllPaths (GetParam()), skipped on a path this processor
 // lacks.

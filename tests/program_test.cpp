@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -15,9 +16,10 @@
 #include <vector>
 
 #include "gpu/gpu.hpp"
-#include "paths/kernels.hpp"
+#include "paths/path_table.hpp"
 #include "reference.hpp"
 #include "sanitizers.hpp"
+#include "search/placement.hpp"
 #include "text_files.hpp"
 
 // Present in LLVM's libomp only: the runtime that this test and the program are built with.
@@ -130,9 +132,9 @@ TEST(Program, RefusedCommandLinesPrintOneErrorLineAndNothingElse) {
 }
 
 TEST(Program, GpuWhereNoneRunsIsRefusedBeforeAnyWork) {
-  if (friendly::path_available(friendly::KernelPath::gpu))
+  if (friendly::gpu_available())
     GTEST_SKIP() << "this machine has a GPU: the gpu tests run the program on it";
-  const ProgramRun run = run_program("1 30", "FRIENDLY_KERNELS=gpu");
+  const ProgramRun run = run_program("1 30", std::string("FRIENDLY_KERNELS=") + friendly::kGpuName);
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "friendlyNumbers: FRIENDLY_KERNELS 'gpu' is a path this machine cannot run (" +
@@ -156,6 +158,14 @@ TEST(Program, HelpAndVersion) {
     EXPECT_NE(help.out.find("--version"), std::string::npos);
     EXPECT_EQ(help.err, "");
   }
+  // The paths this machine runs, as the program itself lists them, the default last.
+  const ProgramRun listed = run_program("--list-paths");
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.out, friendly::choice_names(true, "\n") + "\n");
+  EXPECT_EQ(split_lines(listed.out).back(),
+            friendly::placement_name(friendly::default_placement()));
+  EXPECT_EQ(listed.err, "");
+  EXPECT_NE(run_program("--help").out.find("--list-paths"), std::string::npos);
   const ProgramRun version = run_program("--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_TRUE(std::regex_match(version.out, std::regex("friendlyNumbers \\d+\\.\\d+\\.\\d+\n")))
@@ -186,16 +196,16 @@ std::string report_value(const std::string& report, const std::string& key) {
   return "";
 }
 
-// The FRIENDLY_KERNELS setting of every path that this processor runs.
+// The FRIENDLY_KERNELS setting of every CPU path that this processor runs (--list-paths).
 std::vector<std::string> available_paths() {
-  std::vector<std::string> paths;
-  for (const char* path : {"literal", "portable", "avx2", "avx512"}) {
-    const ProgramRun run = run_program("1 2", std::string("FRIENDLY_KERNELS=") + path);
-    if (run.status == 0) paths.emplace_back(path);
-  }
+  std::vector<std::string> paths = split_lines(run_program("--list-paths").out);
+  std::erase(paths, friendly::kGpuName);  // the GPU's own tests run it
   EXPECT_GE(paths.size(), 2u);
   return paths;
 }
+
+// The literal path's FRIENDLY_KERNELS setting.
+const std::string kLiteral = friendly::path_name(friendly::KernelPath::literal);
 
 TEST(Paths, EveryPathPrintsTheReferencePairsWithOneChecksum) {
   // One thread prints in row, then column order, three threads in any; every path and team has
@@ -227,7 +237,7 @@ TEST(Paths, FastPathsFindEveryPairUpToOneHundredThousand) {
   // which a fault in a vector filter's masks would lose.
   const std::vector<std::string> expected = reference_lines(1, 100000);
   for (const std::string& path : available_paths()) {
-    if (path == "literal") continue;  // the reference loops themselves, far slower
+    if (path == kLiteral) continue;  // the reference loops themselves, far slower
     EXPECT_EQ(sorted(pair_lines(run_program("1 100000", "FRIENDLY_KERNELS=" + path))),
               sorted(expected))
         << path;
@@ -247,16 +257,25 @@ TEST(Paths, AProgressSettingOtherThanZeroOrOneIsRefusedBeforeAnyWork) {
 }
 
 TEST(Paths, AnUnknownOrUnrunnablePathIsRefusedBeforeAnyWork) {
-  for (const char* value : {"avx1024", "AVX2", "gpu ", "avx512"}) {
-    const ProgramRun run = run_program("1 30", std::string("FRIENDLY_KERNELS='") + value + "'");
-    if (std::string(value) == "avx512" && run.status == 0) continue;  // this processor has it
+  // Names of no path (a path's name in capitals, or with a blank), then every path of the table
+  // that this processor lacks.
+  std::string capitals = friendly::path_name(friendly::fastest_path());
+  std::transform(capitals.begin(), capitals.end(), capitals.begin(),
+                 [](char c) { return static_cast<char>(std::toupper(c)); });
+  std::vector<std::pair<std::string, std::string>> refusals;
+  for (const std::string& value : {std::string("avx1024"), capitals, std::string("gpu ")})
+    refusals.emplace_back(value, "names no kernel path; this processor offers ");
+  for (const friendly::KernelPath path : friendly::kAllPaths) {
+    if (!friendly::path_available(path))
+      refusals.emplace_back(friendly::path_name(path),
+                            "is a path this processor cannot run; it offers ");
+  }
+  for (const auto& [value, reason] : refusals) {
+    const ProgramRun run = run_program("1 30", "FRIENDLY_KERNELS='" + value + "'");
     EXPECT_EQ(run.status, 2) << value;
     EXPECT_EQ(run.out, "") << value;
-    EXPECT_TRUE(std::regex_match(
-        run.err,
-        std::regex("friendlyNumbers: FRIENDLY_KERNELS '[^']*' (names no kernel path|is a "
-                   "path this processor cannot run)[^\n]* offers literal, portable[^\n]*\n")))
-        << run.err;
+    const std::string expected = "friendlyNumbers: FRIENDLY_KERNELS '" + value + "' ";
+    EXPECT_EQ(run.err, expected + reason + friendly::available_path_names() + "\n");
   }
 }
 
@@ -330,7 +349,7 @@ TEST(Report, AReportThatCannotBeWrittenFailsTheRun) {
 
 TEST(Validate, TheSieveAgreesOnEveryPathAndSaysSoOnlyInTheReport) {
   for (const std::string& path : available_paths()) {
-    const std::string range = path == "literal" ? "-40 3000" : "-40 40000";
+    const std::string range = path == kLiteral ? "-40 3000" : "-40 40000";
     const ProgramRun quiet = run_program("--validate " + range, "FRIENDLY_KERNELS=" + path);
     EXPECT_EQ(quiet.status, 0) << path << ": " << quiet.err;
     EXPECT_EQ(quiet.err, "") << path;

@@ -232,21 +232,6 @@ std::int32_t prime_at_most(std::int32_t n) {
   return n;
 }
 
-TEST(KernelPaths, AvailableExactlyWhereTheCompilerDetectsTheirInstructions) {
-  // The compiler's own detection (an int from g++, a bool from clang) for each path.
-  const bool has[] = {
-      true, true, static_cast<bool>(__builtin_cpu_supports("avx2")),
-      static_cast<bool>(__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-                        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))};
-  static_assert(std::size(has) == std::size(kAllPaths));
-  KernelPath widest = KernelPath::portable;
-  for (std::size_t k = 0; k < std::size(has); ++k) {
-    EXPECT_EQ(friendly::path_available(kAllPaths[k]), has[k]) << path_name(kAllPaths[k]);
-    if (has[k]) widest = kAllPaths[k];
-  }
-  EXPECT_EQ(friendly::fastest_path(), widest);
-}
-
 // divisor_sum_literal of n, computed once for the tests of all the paths.
 std::int64_t literal_sum(std::int32_t n) {
   static std::unordered_map<std::int32_t, std::int64_t> sums;

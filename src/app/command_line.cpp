@@ -8,9 +8,8 @@
 #include <limits>
 #include <string>
 
-#include "gpu/gpu.hpp"
 #include "search/friendly.hpp"
-#include "search/progress.hpp"
+#include "search/placement.hpp"
 
 namespace friendly {
 
@@ -40,9 +39,10 @@ namespace {
 // Bytes of an argument that a refusal shows; a longer argument is cut there.
 constexpr std::size_t kShownBytes = 64;
 
-// The argument quoted as a refusal can show it: every byte that is not printable ASCII becomes
-// \xNN, so that no newline, terminal control sequence or bidirectional override reaches the
-// terminal, and an argument longer than kShownBytes is cut, with its length after the cut.
+}  // namespace
+
+// Every byte that is not printable ASCII becomes \xNN, so that no newline, terminal control
+// sequence or bidirectional override reaches the terminal.
 std::string shown(const char* text) {
   const std::size_t length = std::strlen(text);
   std::string shown_text = "'";
@@ -60,6 +60,8 @@ std::string shown(const char* text) {
   if (length > kShownBytes) shown_text += "... (" + std::to_string(length) + " bytes)";
   return shown_text;
 }
+
+namespace {
 
 // Parses one bound named name, or describes why it is refused.
 bool read_bound(const char* name, const char* text, std::int32_t& value, std::string& error) {
@@ -85,6 +87,7 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
     return Command::help;
   }
   if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) return Command::version;
+  if (argc >= 2 && std::strcmp(argv[1], "--list-paths") == 0) return Command::list_paths;
 
   // The options, up to the first argument that is not one. A dash before anything but a digit
   // cannot start a bound, so it is taken for a mistyped option.
@@ -123,42 +126,6 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
   return Command::search;
 }
 
-bool read_path_choice(const char* value, KernelPath& path, std::string& error) {
-  if (value == nullptr || *value == '\0') {
-    path = default_path();
-    return true;
-  }
-  KernelPath named = KernelPath::literal;
-  if (!path_named(value, named)) {
-    error = std::string(kPathVariable) + " " + shown(value) +
-            " names no kernel path; this processor offers " + available_path_names();
-    return false;
-  }
-  if (!path_available(named)) {
-    error = std::string(kPathVariable) + " " + shown(value) + " is a path this " +
-            (named == KernelPath::gpu ? "machine cannot run (" + gpu_unavailable_reason() + ")"
-                                      : std::string("processor cannot run")) +
-            "; it offers " + available_path_names();
-    return false;
-  }
-  path = named;
-  return true;
-}
-
-bool read_environment(KernelPath& path, std::string& error) {
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
-  if (!read_path_choice(std::getenv(kPathVariable), path, error)) return false;
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
-  const char* progress = std::getenv(kProgressVariable);
-  if (progress == nullptr || *progress == '\0' || std::strcmp(progress, "0") == 0 ||
-      std::strcmp(progress, "1") == 0) {
-    return true;
-  }
-  error = std::string(kProgressVariable) + " " + shown(progress) +
-          " is neither 0 (no progress line) nor 1 (the default)";
-  return false;
-}
-
 std::string usage_text(const char* program) {
   if (std::strcmp(program, kMpiProgramName) == 0) {
     return std::string("usage: [mpirun -n RANKS] ") + program +
@@ -169,7 +136,8 @@ std::string usage_text(const char* program) {
            "Options: --report[=json], --validate (as " +
            kProgramName +
            ", on rank 0); -h, --help\n"
-           "(this text); --version. Kernels: FRIENDLY_KERNELS, read by each rank.\n";
+           "(this text); --version; --list-paths (the kernel paths this machine runs, one per\n"
+           "line). Kernels: FRIENDLY_KERNELS, read by each rank.\n";
   }
   return std::string("usage: ") + program +
          " [--report[=json]] [--validate] LOW HIGH\n"
@@ -180,7 +148,11 @@ std::string usage_text(const char* program) {
          "  --validate      check the pairs against an independent sieve after the timed search\n"
          "  -h, --help      this text\n"
          "  --version       the program's version\n"
-         "Threads: OMP_NUM_THREADS. Kernels: FRIENDLY_KERNELS=literal|portable|avx2|avx512|gpu\n"
+         "  --list-paths    the kernel paths that this machine runs, one per line, the default "
+         "last\n"
+         "Threads: OMP_NUM_THREADS. Kernels: FRIENDLY_KERNELS=" +
+         choice_names(false, "|") +
+         "\n"
          "(default: the GPU where this build has CUDA and a device, else the widest CPU path;\n"
          "here " +
          available_path_names() +
@@ -199,6 +171,12 @@ std::optional<int> answer_command(const char* program, Command command, const st
     case Command::version:
       if (!speaks) return 0;
       std::printf("%s %s\n", program, FRIENDLY_VERSION);
+      return finish_output(program) ? 0 : kExitFailure;
+    case Command::list_paths:
+      if (!speaks) return 0;
+      // friendlyNumbers_mpi runs on the processors' paths only.
+      std::printf("%s\n",
+                  choice_names(true, "\n", std::strcmp(program, kMpiProgramName) != 0).c_str());
       return finish_output(program) ? 0 : kExitFailure;
     case Command::refused:
       if (speaks) complain(program, error);

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "app/messages.hpp"
-#include "paths/kernels.hpp"
 
 namespace friendly {
 
@@ -18,7 +17,7 @@ enum class BoundError { none, not_a_number, out_of_range };
 BoundError parse_bound(const char* text, std::int32_t& value) noexcept;
 
 // What the command line asks for.
-enum class Command { search, help, version, refused };
+enum class Command { search, help, version, list_paths, refused };
 
 // How the report after a search is written, if at all.
 enum class ReportFormat { none, text, json };
@@ -29,7 +28,8 @@ struct SearchOptions {
   bool validate = false;                     // --validate
 };
 
-// Reads the arguments: help (-h, --help) or version (--version) as the first one, or the search
+// Reads the arguments: help (-h, --help), version (--version) or the paths this machine runs
+// (--list-paths) as the first one, or the search
 // options (--report, --report=json, --validate, in any order) and then the two bounds into low
 // and high (further arguments are ignored). Any other argument before the bounds that begins
 // with a dash and no digit is an unknown option. On refusal, error holds the one-line reason,
@@ -38,24 +38,15 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
                           SearchOptions& options, std::string& error,
                           const char* program = kProgramName);
 
-// The environment variable that chooses the kernel path.
-inline constexpr const char* kPathVariable = "FRIENDLY_KERNELS";
-
-// The path that the value of kPathVariable chooses into path: default_path() when value is null
-// or empty. False, with the one-line reason in error (printable ASCII), when value names no path
-// or one that this machine cannot run.
-bool read_path_choice(const char* value, KernelPath& path, std::string& error);
-
-// The program's own environment: the path that FRIENDLY_KERNELS chooses (read_path_choice), and
-// a FRIENDLY_PROGRESS that is unset, empty, 0 (no progress line) or 1 (the line where standard
-// error is a terminal and standard output is not). False, with the one-line reason in error,
-// when either is refused.
-bool read_environment(KernelPath& path, std::string& error);
+// text quoted as a refusal shows it: in single quotes, every byte that is not printable ASCII as
+// \xNN, cut after 64 bytes with its length.
+std::string shown(const char* text);
 
 // The usage text of program (kProgramName or kMpiProgramName), ending in a newline.
 std::string usage_text(const char* program = kProgramName);
 
-// Answers a command that is no search: the usage text or the version on standard output, or the
+// Answers a command that is no search: the usage text, the version or the FRIENDLY_KERNELS
+// settings that program can run here, one per line, on standard output, or the
 // refusal (error) on standard error, written only where speaks is true. Returns program's exit
 // status for it, or nothing for Command::search.
 std::optional<int> answer_command(const char* program, Command command, const std::string& error,

@@ -8,11 +8,13 @@
 #include <string>
 
 #include "app/command_line.hpp"
+#include "app/environment.hpp"
 #include "app/messages.hpp"
 #include "app/preflight.hpp"
 #include "app/report.hpp"
 #include "gpu/gpu.hpp"
 #include "search/friendly.hpp"
+#include "search/placement.hpp"
 
 int main(int argc, char** argv) {
   using friendly::kProgramName;
@@ -28,8 +30,8 @@ int main(int argc, char** argv) {
       friendly::read_command_line(argc, argv, low, high, options, error);
   if (const std::optional<int> status = friendly::answer_command(kProgramName, command, error))
     return *status;
-  friendly::KernelPath path = friendly::KernelPath::literal;
-  if (!friendly::read_environment(path, error)) {
+  friendly::Placement placement;
+  if (!friendly::read_environment(placement, error)) {
     friendly::complain(kProgramName, error);
     return friendly::kExitUsage;
   }
@@ -42,17 +44,25 @@ int main(int argc, char** argv) {
     return friendly::kExitFailure;
   }
 
-  friendly::RunReport run = friendly::run_report(kProgramName, path, 0, low, high);
+  friendly::RunReport run = friendly::run_report(kProgramName, placement, 0, low, high);
   const std::string size = friendly::size_text(
       friendly::range_length(low, high), friendly::run_bytes(bytes, low, high, options.validate));
-  // The device and its context are set up, and its free memory checked, before the clock starts.
-  if (path == friendly::KernelPath::gpu && !friendly::gpu_prepare(low, high, run.device, error)) {
-    friendly::complain(kProgramName, error);
-    return friendly::kExitFailure;
+  // The device and its context are set up, and its free memory checked, before the clock starts;
+  // a GPU that was not asked for and cannot be set up gives way to the CPU, saying why.
+  if (placement.device == friendly::Device::gpu) {
+    const bool prepared = friendly::gpu_prepare(low, high, run.device, error);
+    const std::optional<friendly::Placement> settled =
+        friendly::placement_after_setup(placement, prepared);
+    if (!settled) {
+      friendly::complain(kProgramName, error);
+      return friendly::kExitFailure;
+    }
+    if (!prepared) friendly::complain(kProgramName, friendly::fallback_note(error, settled->path));
+    placement = run.placement = *settled;
   }
   std::string failure;
   const double start = omp_get_wtime();
-  const bool searched = friendly::FriendlyNumbers(low, high, path, &run.search, &failure);
+  const bool searched = friendly::FriendlyNumbers(low, high, placement, &run.search, &failure);
   const double stop = omp_get_wtime();
   if (!searched) {
     friendly::complain(kProgramName, failure.empty() ? "out of memory: " + size : failure);

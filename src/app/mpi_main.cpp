@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/command_line.hpp"
+#include "app/environment.hpp"
 #include "app/messages.hpp"
 #include "app/preflight.hpp"
 #include "app/report.hpp"
@@ -49,24 +50,12 @@ std::vector<std::string> rank0_arguments(int argc, char** argv, int rank) {
   return arguments;
 }
 
-// The path that this rank's FRIENDLY_KERNELS chooses into path, where every rank accepts its own
-// environment (read_environment); otherwise rank 0 reports the refusal. Collective over every
-// rank.
-bool paths_chosen_everywhere(friendly::KernelPath& path, int rank) {
+// The placement that this rank's FRIENDLY_KERNELS chooses into placement, where every rank
+// accepts its own environment (read_environment, on the processors' paths only); otherwise rank
+// 0 reports the refusal. Collective over every rank.
+bool paths_chosen_everywhere(friendly::Placement& placement, int rank) {
   std::string error;
-  int refused = friendly::read_environment(path, error) ? 0 : 1;
-  // The ranks search on their processors only: a GPU chosen by default gives way to the widest
-  // CPU path, and one asked for is refused.
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
-  const char* asked = std::getenv(friendly::kPathVariable);
-  if (refused == 0 && path == friendly::KernelPath::gpu) {
-    path = friendly::fastest_path();
-    if (asked != nullptr && *asked != '\0') {
-      error = std::string(friendly::kPathVariable) + " 'gpu': " + kMpiProgramName +
-              " runs on the processors' paths only";
-      refused = 1;
-    }
-  }
+  int refused = friendly::read_environment(placement, error, kMpiProgramName) ? 0 : 1;
   const int own = refused;
   MPI_Allreduce(MPI_IN_PLACE, &refused, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
   if (refused == 0) return true;
@@ -131,8 +120,8 @@ int run(int argc, char** argv, int rank, int ranks) {
   if (const std::optional<int> status =
           friendly::answer_command(kMpiProgramName, command, error, rank == 0))
     return *status;
-  friendly::KernelPath path = friendly::KernelPath::literal;
-  if (!paths_chosen_everywhere(path, rank)) return friendly::kExitUsage;
+  friendly::Placement placement;
+  if (!paths_chosen_everywhere(placement, rank)) return friendly::kExitUsage;
   // What each rank needs, each rank holding the whole range, checked against its own limits
   // before any work.
   const friendly::RunNeeds needs = {
@@ -140,11 +129,11 @@ int run(int argc, char** argv, int rank, int ranks) {
   if (!accepted_everywhere(friendly::preflight(needs), rank)) return friendly::kExitFailure;
 
   // The time runs from all ranks' start to the end of rank 0's output.
-  friendly::RunReport run = friendly::run_report(kMpiProgramName, path, ranks, low, high);
+  friendly::RunReport run = friendly::run_report(kMpiProgramName, placement, ranks, low, high);
   MPI_Barrier(MPI_COMM_WORLD);
   const double start = omp_get_wtime();
-  const friendly::RankSearch end =
-      friendly::search_ranks(low, high, path, MPI_COMM_WORLD, stdout, nullptr, &run.search);
+  const friendly::RankSearch end = friendly::search_ranks(low, high, placement.path, MPI_COMM_WORLD,
+                                                          stdout, nullptr, &run.search);
   const double stop = omp_get_wtime();
   if (rank != 0) return end == friendly::RankSearch::done ? 0 : friendly::kExitFailure;
 

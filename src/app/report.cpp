@@ -101,12 +101,12 @@ std::string processor_name() {
 
 }  // namespace
 
-RunReport run_report(const char* program, KernelPath path, int ranks, std::int32_t low,
+RunReport run_report(const char* program, Placement placement, int ranks, std::int32_t low,
                      std::int32_t high) {
   RunReport run;
   run.program = program;
   run.version = FRIENDLY_VERSION;
-  run.path = path;
+  run.placement = placement;
   run.ranks = ranks;
   run.low = low;
   run.high = high;
@@ -125,10 +125,10 @@ std::string format_report(const RunReport& run, ReportFormat format) {
       {"compiler", {compiler_name(), true}},
       {"openmp", {openmp_runtime(), true}},
       {"processor", {processor_name(), true}},
-      {"path", {path_name(run.path), true}},
+      {"path", {placement_name(run.placement), true}},
       {"threads", {std::to_string(search.threads), false}}};
   if (run.ranks > 0) fields.push_back({"ranks", {std::to_string(run.ranks), false}});
-  if (run.path == KernelPath::gpu) {
+  if (run.placement.device == Device::gpu) {
     fields.push_back({"device", {run.device.name, true}});
     fields.push_back(
         {"device_setup_seconds", {formatted("%.6f", run.device.setup_seconds), false}});

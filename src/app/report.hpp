@@ -9,6 +9,7 @@
 #include "gpu/gpu.hpp"
 #include "paths/kernels.hpp"
 #include "search/friendly.hpp"
+#include "search/placement.hpp"
 
 namespace friendly {
 
@@ -19,19 +20,19 @@ enum class Validation { not_asked, passed, failed };
 struct RunReport {
   const char* program = kProgramName;
   const char* version = "";
-  KernelPath path = KernelPath::literal;
-  int ranks = 0;  // MPI ranks; 0 for the program without MPI, which reports none
+  Placement placement;  // where the search ran
+  int ranks = 0;        // MPI ranks; 0 for the program without MPI, which reports none
   std::int32_t low = 0;
   std::int32_t high = 0;
   double seconds = 0;   // the time line's
   SearchReport search;  // the search's own counts and phase times
-  GpuDevice device;     // the GPU path's device; reported on that path only
+  GpuDevice device;     // the GPU's, reported where the search ran on it
   Validation validation = Validation::not_asked;
 };
 
-// The report of a run of program (its version this build's) on path over low..high with the
+// The report of a run of program (its version this build's) at placement over low..high with the
 // given number of MPI ranks (0 for the program without MPI), before the search fills it in.
-RunReport run_report(const char* program, KernelPath path, int ranks, std::int32_t low,
+RunReport run_report(const char* program, Placement placement, int ranks, std::int32_t low,
                      std::int32_t high);
 
 // The report of run in the given format (not ReportFormat::none), ending in a newline: "key:

@@ -17,7 +17,10 @@ namespace {
 
 // Lanes of the stepping kernel, three vectors of eight: 24 independent segments hide the
 // dependency chain of each remainder update (fewer leave it exposed, more spill registers).
-constexpr std::int32_t kStepLanes = 24;
+constexpr int kStepVectors = 3;
+constexpr std::int32_t kStepLanes = 8 * kStepVectors;
+static_assert(kStepVectors >= 1 && kStepLanes <= 32,
+              "the lanes that met a divisor are one bit each of a 32-bit mask");
 // Shortest segment worth the lanes' setup (one division each).
 constexpr std::int32_t kMinSegment = 16;
 
@@ -124,21 +127,23 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
     quotient[k] = n / start[k];
     remainder[k] = n % start[k];
   }
-  Lanes a = load_lanes(start, quotient, remainder);
-  Lanes b = load_lanes(start + 8, quotient + 8, remainder + 8);
-  Lanes c = load_lanes(start + 16, quotient + 16, remainder + 16);
+  Lanes lanes[kStepVectors];
+  for (int v = 0; v < kStepVectors; ++v) {
+    const std::ptrdiff_t first = std::ptrdiff_t{8} * v;
+    lanes[v] = load_lanes(start + first, quotient + first, remainder + first);
+  }
   // The loop's own trip count is what the counting build reports.
   std::int32_t steps = 0;
   for (; steps < segment; ++steps) {
-    test_and_step(a);
-    test_and_step(b);
-    test_and_step(c);
+    for (Lanes& l : lanes)
+      test_and_step(l);
   }
 
   // The first lane that met a zero remainder holds the first divisor: its segment is tested
   // again one by one, and its candidates and the later lanes' count as retests.
-  const unsigned met =
-      zero_lanes(a.smallest) | zero_lanes(b.smallest) << 8 | zero_lanes(c.smallest) << 16;
+  unsigned met = 0;
+  for (int v = 0; v < kStepVectors; ++v)
+    met |= zero_lanes(lanes[v].smallest) << 8 * v;
   WorkTally tally;
   tally.tests = std::int64_t{steps} * kStepLanes;
   if (met != 0) {
@@ -279,39 +284,6 @@ std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The avx2 path's kernels.
-template <>
-std::int32_t next_divisor_dividing<KernelPath::avx2>(std::int32_t n, std::int32_t from,
-                                                     std::int32_t to) noexcept {
-  return dividing(n, from, to);
-}
-template <>
-std::int32_t next_divisor_stepping<KernelPath::avx2>(std::int32_t n, std::int32_t from,
-                                                     std::int32_t to) noexcept {
-  return stepping(n, from, to);
-}
-template <>
-std::uint32_t matching_rows<KernelPath::avx2>(const std::int32_t* numerators,
-                                              const std::int32_t* denominators,
-                                              std::int64_t first_row, std::int64_t rows,
-                                              std::int64_t from, std::int64_t to) noexcept {
-  return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
-}
-template <>
-std::uint32_t matching_rows<KernelPath::avx2>(const std::int64_t* numerators,
-                                              const std::int64_t* denominators,
-                                              std::int64_t first_row, std::int64_t rows,
-                                              std::int64_t from, std::int64_t to) noexcept {
-  return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
-}
-template <>
-std::int64_t find_equal<KernelPath::avx2>(std::int32_t x, const std::int32_t* values,
-                                          std::int64_t from, std::int64_t to) noexcept {
-  return find_equal_vector(x, values, from, to);
-}
-template <>
-std::int64_t find_equal<KernelPath::avx2>(std::int64_t x, const std::int64_t* values,
-                                          std::int64_t from, std::int64_t to) noexcept {
-  return find_equal_vector(x, values, from, to);
-}
+FRIENDLY_PATH_KERNELS(KernelPath::avx2, dividing, stepping, matching_rows_vector, find_equal_vector)
 
 }  // namespace friendly

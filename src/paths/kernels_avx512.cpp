@@ -28,12 +28,17 @@ namespace {
 // vector ports busy while each remainder waits on its own update.
 constexpr std::int32_t kStepLanes = 48;
 constexpr int kStepVectors = kStepLanes / 16;
+static_assert(kStepLanes % 16 == 0 && kStepLanes <= 64,
+              "whole vectors, whose lanes that met a divisor are one bit each of a 64-bit mask");
 // Shortest segment worth the lanes' setup; shorter stretches are tested by division, sixteen
 // (or, from 2^24 on, eight) candidates at a time.
 constexpr std::int32_t kMinSegment = 8;
 // Steps that a vector of lanes first tries without corrections, checked once at their end: far
 // above the square root of n, where q is small against f, most such stretches need none.
 constexpr std::int32_t kStretch = 8;
+static_assert(kStretch >= 2 && kStretch % 2 == 0, "a stretch is stepped two candidates at a time");
+// The block's rows fill one vector of eight lanes (block_rows).
+static_assert(kRowBlock == 8);
 
 // Mask of the first `count` lanes of a vector of `width` <= 64 lanes: none for count <= 0, all
 // for count >= width.
@@ -477,39 +482,7 @@ std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The avx512 path's kernels.
-template <>
-std::int32_t next_divisor_dividing<KernelPath::avx512>(std::int32_t n, std::int32_t from,
-                                                       std::int32_t to) noexcept {
-  return dividing(n, from, to);
-}
-template <>
-std::int32_t next_divisor_stepping<KernelPath::avx512>(std::int32_t n, std::int32_t from,
-                                                       std::int32_t to) noexcept {
-  return stepping(n, from, to);
-}
-template <>
-std::uint32_t matching_rows<KernelPath::avx512>(const std::int32_t* numerators,
-                                                const std::int32_t* denominators,
-                                                std::int64_t first_row, std::int64_t rows,
-                                                std::int64_t from, std::int64_t to) noexcept {
-  return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
-}
-template <>
-std::uint32_t matching_rows<KernelPath::avx512>(const std::int64_t* numerators,
-                                                const std::int64_t* denominators,
-                                                std::int64_t first_row, std::int64_t rows,
-                                                std::int64_t from, std::int64_t to) noexcept {
-  return matching_rows_vector(numerators, denominators, first_row, rows, from, to);
-}
-template <>
-std::int64_t find_equal<KernelPath::avx512>(std::int32_t x, const std::int32_t* values,
-                                            std::int64_t from, std::int64_t to) noexcept {
-  return find_equal_vector(x, values, from, to);
-}
-template <>
-std::int64_t find_equal<KernelPath::avx512>(std::int64_t x, const std::int64_t* values,
-                                            std::int64_t from, std::int64_t to) noexcept {
-  return find_equal_vector(x, values, from, to);
-}
+FRIENDLY_PATH_KERNELS(KernelPath::avx512, dividing, stepping, matching_rows_vector,
+                      find_equal_vector)
 
 }  // namespace friendly

@@ -23,6 +23,12 @@ std::int32_t first_divisor(std::int32_t n, std::int32_t from, std::int32_t to) n
   return f;
 }
 
+// first_divisor, where stepping's precondition holds.
+std::int32_t stepping_literal(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+  FRIENDLY_ASSERT(std::int64_t{from} * from >= n);
+  return first_divisor(n, from, to);
+}
+
 template <typename Ratio>
 std::uint32_t matching_rows_literal(const Ratio* numerators, const Ratio* denominators,
                                     std::int64_t first_row, std::int64_t rows, std::int64_t from,
@@ -52,40 +58,7 @@ std::int64_t find_equal_literal(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The literal path's kernels.
-template <>
-std::int32_t next_divisor_dividing<KernelPath::literal>(std::int32_t n, std::int32_t from,
-                                                        std::int32_t to) noexcept {
-  return first_divisor(n, from, to);
-}
-template <>
-std::int32_t next_divisor_stepping<KernelPath::literal>(std::int32_t n, std::int32_t from,
-                                                        std::int32_t to) noexcept {
-  FRIENDLY_ASSERT(std::int64_t{from} * from >= n);
-  return first_divisor(n, from, to);
-}
-template <>
-std::uint32_t matching_rows<KernelPath::literal>(const std::int32_t* numerators,
-                                                 const std::int32_t* denominators,
-                                                 std::int64_t first_row, std::int64_t rows,
-                                                 std::int64_t from, std::int64_t to) noexcept {
-  return matching_rows_literal(numerators, denominators, first_row, rows, from, to);
-}
-template <>
-std::uint32_t matching_rows<KernelPath::literal>(const std::int64_t* numerators,
-                                                 const std::int64_t* denominators,
-                                                 std::int64_t first_row, std::int64_t rows,
-                                                 std::int64_t from, std::int64_t to) noexcept {
-  return matching_rows_literal(numerators, denominators, first_row, rows, from, to);
-}
-template <>
-std::int64_t find_equal<KernelPath::literal>(std::int32_t x, const std::int32_t* values,
-                                             std::int64_t from, std::int64_t to) noexcept {
-  return find_equal_literal(x, values, from, to);
-}
-template <>
-std::int64_t find_equal<KernelPath::literal>(std::int64_t x, const std::int64_t* values,
-                                             std::int64_t from, std::int64_t to) noexcept {
-  return find_equal_literal(x, values, from, to);
-}
+FRIENDLY_PATH_KERNELS(KernelPath::literal, first_divisor, stepping_literal, matching_rows_literal,
+                      find_equal_literal)
 
 }  // namespace friendly

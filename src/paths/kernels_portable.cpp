@@ -174,39 +174,7 @@ std::int64_t find_equal_chunked(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The portable path's kernels.
-template <>
-std::int32_t next_divisor_dividing<KernelPath::portable>(std::int32_t n, std::int32_t from,
-                                                         std::int32_t to) noexcept {
-  return dividing(n, from, to);
-}
-template <>
-std::int32_t next_divisor_stepping<KernelPath::portable>(std::int32_t n, std::int32_t from,
-                                                         std::int32_t to) noexcept {
-  return stepping(n, from, to);
-}
-template <>
-std::uint32_t matching_rows<KernelPath::portable>(const std::int32_t* numerators,
-                                                  const std::int32_t* denominators,
-                                                  std::int64_t first_row, std::int64_t rows,
-                                                  std::int64_t from, std::int64_t to) noexcept {
-  return matching_rows_chunked(numerators, denominators, first_row, rows, from, to);
-}
-template <>
-std::uint32_t matching_rows<KernelPath::portable>(const std::int64_t* numerators,
-                                                  const std::int64_t* denominators,
-                                                  std::int64_t first_row, std::int64_t rows,
-                                                  std::int64_t from, std::int64_t to) noexcept {
-  return matching_rows_chunked(numerators, denominators, first_row, rows, from, to);
-}
-template <>
-std::int64_t find_equal<KernelPath::portable>(std::int32_t x, const std::int32_t* values,
-                                              std::int64_t from, std::int64_t to) noexcept {
-  return find_equal_chunked(x, values, from, to);
-}
-template <>
-std::int64_t find_equal<KernelPath::portable>(std::int64_t x, const std::int64_t* values,
-                                              std::int64_t from, std::int64_t to) noexcept {
-  return find_equal_chunked(x, values, from, to);
-}
+FRIENDLY_PATH_KERNELS(KernelPath::portable, dividing, stepping, matching_rows_chunked,
+                      find_equal_chunked)
 
 }  // namespace friendly

@@ -97,26 +97,26 @@ bool search_on_gpu(std::int32_t low, std::int32_t high, std::FILE* out, SearchRe
 }  // namespace
 
 template <typename Ratio>
-bool search(std::int32_t low, std::int32_t high, KernelPath path, std::FILE* out,
+bool search(std::int32_t low, std::int32_t high, Placement placement, std::FILE* out,
             SearchReport* report, std::FILE* progress, std::string* error) {
-  if (path == KernelPath::gpu) return search_on_gpu<Ratio>(low, high, out, report, error);
-  return on_path(path, [&](auto chosen) {
+  if (placement.device == Device::gpu) return search_on_gpu<Ratio>(low, high, out, report, error);
+  return on_path(placement.path, [&](auto chosen) {
     constexpr KernelPath Path = chosen;
     return search_on<Path, Ratio>(low, high, out, report, progress);
   });
 }
 
-template bool search<std::int32_t>(std::int32_t, std::int32_t, KernelPath, std::FILE*,
-                                   SearchReport*, std::FILE*, std::string*);
-template bool search<std::int64_t>(std::int32_t, std::int32_t, KernelPath, std::FILE*,
-                                   SearchReport*, std::FILE*, std::string*);
+template bool search<std::int32_t>(std::int32_t, std::int32_t, Placement, std::FILE*, SearchReport*,
+                                   std::FILE*, std::string*);
+template bool search<std::int64_t>(std::int32_t, std::int32_t, Placement, std::FILE*, SearchReport*,
+                                   std::FILE*, std::string*);
 
-bool FriendlyNumbers(std::int32_t low, std::int32_t high, KernelPath path, SearchReport* report,
+bool FriendlyNumbers(std::int32_t low, std::int32_t high, Placement placement, SearchReport* report,
                      std::string* error) {
   std::FILE* const progress = progress_wanted(stdout) ? stderr : nullptr;
   return needs_wide_ratios(low, high)
-             ? search<std::int64_t>(low, high, path, stdout, report, progress, error)
-             : search<std::int32_t>(low, high, path, stdout, report, progress, error);
+             ? search<std::int64_t>(low, high, placement, stdout, report, progress, error)
+             : search<std::int32_t>(low, high, placement, stdout, report, progress, error);
 }
 
 }  // namespace friendly

@@ -43,7 +43,7 @@ expected_pairs() {
 # error, the default program's pair lines in any order, then exactly one time line.
 check_search() {
   local ranks=$1 threads=$2 low=$3 high=$4
-  local what="ranks=$ranks threads=$threads on $low..$high${extra_flags[*]:+ (${extra_flags[*]})}"
+  local what="ranks=$ranks threads=$threads on $low..$high${FRIENDLY_KERNELS:+, path $FRIENDLY_KERNELS}${extra_flags[*]:+ (${extra_flags[*]})}"
   ((ranks > 0)) || what="one rank without mpiexec, threads=$threads on $low..$high"
   launch "$ranks" "$threads" "$low" "$high"
   [[ $status == 0 && ! -s "$work/err" ]] || fail "$what: status $status: $(cat "$work/err")"
@@ -80,9 +80,11 @@ case $group in
         done
       done
     done
-    # Every path this processor runs, chosen on every rank.
-    for path in literal portable avx2 avx512; do
-      FRIENDLY_KERNELS=$path "$program" 1 2 >/dev/null 2>&1 || continue
+    # Every path this processor runs, as the MPI program lists them, chosen on every rank.
+    launch 1 1 --list-paths
+    [[ $status == 0 && $(wc -l <"$work/out") -ge 2 ]] ||
+      fail "--list-paths: status $status, $(cat "$work/out" "$work/err")"
+    for path in $(cat "$work/out"); do
       FRIENDLY_KERNELS=$path check_search 2 2 1 20000
     done
     ;;
