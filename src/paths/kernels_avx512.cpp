@@ -22,6 +22,7 @@ namespace friendly {
 
 namespace {
 
+#include "paths/lane_masks.inc"
 #include "paths/work_tally.inc"
 
 // Lanes of the stepping kernel, three vectors of sixteen: 48 independent segments keep both
@@ -39,13 +40,6 @@ constexpr std::int32_t kStretch = 8;
 static_assert(kStretch >= 2 && kStretch % 2 == 0, "a stretch is stepped two candidates at a time");
 // The block's rows fill one vector of eight lanes (block_rows).
 static_assert(kRowBlock == 8);
-
-// Mask of the first `count` lanes of a vector of `width` <= 64 lanes: none for count <= 0, all
-// for count >= width.
-inline std::uint64_t first_lanes(std::int64_t count, std::int64_t width) {
-  if (count <= 0) return 0;
-  return count >= width ? ~std::uint64_t{0} >> (64 - width) : (std::uint64_t{1} << count) - 1;
-}
 
 // True where |n| < 2^24, so that single precision holds n and its quotients exactly.
 inline bool single_precision(std::int32_t n) {
