@@ -4,8 +4,9 @@
 // that pass the filter on the key of both halves (ratio_key), and on the numerators' low words
 // alone, from random samples of tiles.
 //
-//   g++ -O2 -std=c++20 -fopenmp -Isrc bench/gpu_filter_model.cpp -o /tmp/gpu_filter_model
-//   /tmp/gpu_filter_model [HIGH (default 10000000)] [SAMPLES (default 20000)]
+//   gpu_filter_model [HIGH (default 10000000)] [SAMPLES (default 20000)]
+//
+// (target gpu_filter_model of a build with FRIENDLY_BUILD_BENCHMARKS)
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -50,7 +51,8 @@ Shares passing(const std::vector<std::uint32_t>& words, int samples, std::mt1993
     for (int lane = 0; lane < friendly::kWarpLanes; ++lane) {
       bool thread_hit = false;
       for (int r = 0; r < friendly::kRowsPerThread; ++r) {
-        const std::int64_t i = row_tile * friendly::kTile + warp * friendly::kWarpLanes + lane +
+        const std::int64_t i = row_tile * friendly::kTile +
+                               std::int64_t{warp} * friendly::kWarpLanes + lane +
                                std::int64_t{r} * friendly::kPairThreads;
         thread_hit = thread_hit || std::binary_search(columns.begin(), columns.end(),
                                                       words[static_cast<std::size_t>(i)]);

@@ -251,6 +251,7 @@ TEST(GpuKernels, HostWarpAndBlockCatchLanesAndThreadsThatGoTheirOwnWay) {
   friendly::HostBlockGroup block;
   {
     std::vector<std::jthread> threads;
+    threads.reserve(friendly::kPairThreads);
     for (int thread = 0; thread < friendly::kPairThreads; ++thread) {
       threads.emplace_back([&, thread] {
         if (thread != 3) block.sync(thread);

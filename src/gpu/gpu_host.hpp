@@ -36,6 +36,7 @@
 namespace friendly {
 
 // Adds value to *counter atomically and returns the value before, as CUDA's atomicAdd does.
+// NOLINTNEXTLINE(readability-non-const-parameter): written through the atomic reference
 inline Count host_atomic_add(Count* counter, Count value) {
   return std::atomic_ref<Count>(*counter).fetch_add(value);
 }
@@ -105,6 +106,7 @@ class HostWarpGroup {
 
   // A lane's fiber: runs the body, then marks the lane done (uc_link resumes the scheduler).
   static void start(unsigned high, unsigned low, int lane) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): makecontext passes ints only
     auto* group = reinterpret_cast<HostWarpGroup*>(std::uintptr_t{high} << 32 | low);
     group->call_body_(group->body_, lane);
     group->calls_[lane] = {Call::exit, 0, 0, 0};
@@ -193,7 +195,7 @@ class HostLane {
     return static_cast<T>(group_.meet(lane_, HostWarpGroup::Call::shfl_xor, mask,
                                       static_cast<std::uint64_t>(value), offset));
   }
-  Count atomic_add(Count* counter, Count value) const { return host_atomic_add(counter, value); }
+  static Count atomic_add(Count* counter, Count value) { return host_atomic_add(counter, value); }
 
  private:
   HostWarpGroup& group_;
@@ -239,7 +241,7 @@ class HostThread {
   [[nodiscard]] std::int64_t block() const { return block_; }
   [[nodiscard]] std::int64_t blocks() const { return blocks_; }
   void sync() const { group_.sync(thread_); }
-  Count atomic_add(Count* counter, Count value) const { return host_atomic_add(counter, value); }
+  static Count atomic_add(Count* counter, Count value) { return host_atomic_add(counter, value); }
 
  private:
   HostBlockGroup& group_;
@@ -256,6 +258,7 @@ std::string run_ratio_kernel(int warps, std::int32_t low, std::int64_t length, R
   std::vector<std::unique_ptr<HostWarpGroup>> groups;
   {
     std::vector<std::jthread> warp_threads;
+    warp_threads.reserve(static_cast<std::size_t>(warps));
     for (int warp = 0; warp < warps; ++warp) {
       groups.push_back(std::make_unique<HostWarpGroup>());
       warp_threads.emplace_back([&, group = groups.back().get()] {
@@ -355,7 +358,7 @@ class HostDevice {
                             counters, counts),
             step);
   }
-  [[nodiscard]] double now() const {
+  [[nodiscard]] static double now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
   }

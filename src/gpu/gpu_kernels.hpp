@@ -83,10 +83,13 @@ struct LaneWarp {
 // length - 1 down (the costly numbers of a range are mostly its largest), and stores their
 // reduced ratios; the literal loop's candidate tests go to counters[kCandidateTests]. counts:
 // the work counts, or null.
+// counts is written through the warp's tally, which the analysis does not follow.
+// NOLINTBEGIN(readability-non-const-parameter)
 template <typename Ratio, typename Lane>
 FRIENDLY_HOST_DEVICE void ratio_kernel_body(const Lane& lane, std::int32_t low, std::int64_t length,
                                             Ratio* numerators, Ratio* denominators, Count* counters,
                                             Count* counts) {
+  // NOLINTEND(readability-non-const-parameter)
   const LaneWarp<Lane> warp{lane, counts};
   const bool leader = lane.lane() == 0;
   Count tests = 0;
