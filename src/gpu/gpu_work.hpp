@@ -15,12 +15,8 @@
 #include "search/friendly.hpp"
 #include "search/pair_phase.hpp"
 #include "search/ratio_phase.hpp"
-
-#ifdef __CUDACC__
-#define FRIENDLY_HOST_DEVICE __host__ __device__
-#else
-#define FRIENDLY_HOST_DEVICE
-#endif
+#include "support/host_device.hpp"
+#include "support/integer_root.hpp"
 
 namespace friendly {
 
@@ -51,21 +47,6 @@ struct FirstFind {
 // warp and returns the FirstFind of the results, counting (where it counts) every lane's tests
 // and, as retests, the tests of the lanes after the first one that met a divisor;
 // Warp::tally(tests, retests) adds to those counts. Every lane calls both with the same values.
-
-// Largest r with r * r <= n, for n >= 0, without floating point.
-FRIENDLY_HOST_DEVICE constexpr std::int32_t root_of(std::int32_t n) noexcept {
-  std::int32_t below = 0;      // below * below <= n
-  std::int32_t above = 46341;  // above * above > INT32_MAX >= n
-  while (above - below > 1) {
-    const std::int32_t middle = below + (above - below) / 2;
-    if (std::int64_t{middle} * middle <= n) {
-      below = middle;
-    } else {
-      above = middle;
-    }
-  }
-  return below;
-}
 
 // Lane `lane`'s candidate of the dividing round that starts at base: base + lane, tested by a
 // division when below to. Requires n > 2 and 2 <= base.
@@ -175,7 +156,7 @@ FRIENDLY_HOST_DEVICE std::int64_t divisor_sum_on_warp(std::int32_t n, const Warp
   std::int64_t sum = std::int64_t{n} + 1;
   limit = n;
   if (n <= 2) return sum;
-  const std::int32_t root = root_of(n);
+  const std::int32_t root = integer_root(n);
   std::int32_t factor = 2;
   while (factor < limit) {
     std::int32_t end = limit;
