@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# The GPU against the CPU on one machine, from a CUDA build made beforehand: runs the GPU tests,
-# checks that the GPU prints the CPU path's pair lines, times the whole program on the GPU and on
-# the CPU's threads, and writes docs/gpu.csv and docs/gpu.png (gnuplot, Debian package
-# gnuplot-nox). Meant to take under six minutes on a GPU machine with 16 cores.
+# The GPU against the CPU on one machine, from a CUDA build made beforehand: prints nvidia-smi and
+# the CUDA driver and runtime versions, runs the GPU tests with FRIENDLY_REQUIRE_GPU=1 (a test
+# that finds no GPU fails), checks that the GPU prints the CPU path's pair lines, times the whole
+# program on the GPU and on the CPU's threads, and writes docs/gpu.csv and docs/gpu.png (gnuplot,
+# Debian package gnuplot-nox). It stops at the first failure, its log in gpu-logs/ beside the
+# CSV. Meant to take under six minutes on a GPU machine with 16 cores.
 #
 #   bench/gpu.sh [CUDA_BUILD_DIR]      (default build-rel-cuda, as .ci/checks/40-cuda.sh makes it)
 #
 # Build first, with the tests:
 #   cmake -S . -B build-rel-cuda -G Ninja -DCMAKE_BUILD_TYPE=Release -DFRIENDLY_CUDA=ON
 #   cmake --build build-rel-cuda --target friendlyNumbers gpu_tests
-# Settings, all optional: DRY_RUN=1 runs without a GPU: the GPU tests (which skip), then the CPU
-# half on small ranges, writing into a temporary directory instead of docs/, and says what it
+# Settings, all optional: DRY_RUN=1 runs without a GPU (FRIENDLY_REQUIRE_GPU left unset): the GPU
+# tests (which skip), then the CPU half on small ranges, writing into a temporary directory instead of docs/, and says what it
 # left out. CPU_THREADS (default 16): the CPU's team for the large ranges. BUDGET (seconds,
 # default 330): the CPU's 1..10^7 runs only when the time so far and its estimate fit.
 set -euo pipefail
@@ -24,21 +26,21 @@ budget=${BUDGET:-330}
 start=$SECONDS
 
 say() { echo "gpu.sh: $*"; }
+logs=
+work=
+# Stops the script: the message, and the files of the step that failed kept under $logs.
 fail() {
-  echo "gpu.sh: $*" >&2
+  if [[ -n $logs && -n $work ]]; then
+    cp -r "$work"/. "$logs"/ 2>/dev/null || true
+    echo "gpu.sh: $* (logs in $logs)" >&2
+  else
+    echo "gpu.sh: $*" >&2
+  fi
   exit 1
 }
 
 [[ -x "$program" ]] || fail "no program at $program: build it first (see the top of this script)"
 [[ -x "$build/tests/gpu_tests" ]] || fail "no $build/tests/gpu_tests: build the target gpu_tests"
-
-# Is there a GPU? The program refuses the path gpu in one line where there is none.
-gpu=1
-if ! reason=$(FRIENDLY_KERNELS=gpu "$program" 1 1 2>&1 >/dev/null); then
-  gpu=0
-  say "no GPU: ${reason#friendlyNumbers: }"
-  [[ $dry == 1 ]] || fail "nothing to measure without a GPU (DRY_RUN=1 runs the CPU half)"
-fi
 
 if [[ $dry == 1 ]]; then
   out_dir=$(mktemp -d)
@@ -60,14 +62,37 @@ else
 fi
 csv=$out_dir/gpu.csv
 plot=$out_dir/gpu.png
+logs=$out_dir/gpu-logs
+rm -rf "$logs"
+mkdir -p "$logs"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+((dry)) || export FRIENDLY_REQUIRE_GPU=1
+
+# 0. The machine: nvidia-smi, then the driver and runtime versions that the program sees.
+if command -v nvidia-smi >/dev/null; then
+  nvidia-smi 2>&1 | tee "$logs/nvidia-smi.log" || say "nvidia-smi failed"
+else
+  say "no nvidia-smi on this machine"
+fi
+"$build/tests/gpu_tests" --gtest_filter='GpuSetup.*' --gtest_brief=1 >"$logs/versions.log" 2>&1 ||
+  { cat "$logs/versions.log"; fail "the GPU setup test failed"; }
+sed -n 's/^GPU versions: /gpu.sh: /p' "$logs/versions.log"
+
+# Is there a GPU? The program refuses the path gpu in one line where there is none.
+gpu=1
+if ! reason=$(FRIENDLY_KERNELS=gpu "$program" 1 1 2>&1 >/dev/null); then
+  gpu=0
+  say "no GPU: ${reason#friendlyNumbers: }"
+  [[ $dry == 1 ]] || fail "nothing to measure without a GPU (DRY_RUN=1 runs the CPU half)"
+fi
 
 # 1. The GPU tests: pairs against the CPU path, the kernels' work counts, a short pair buffer,
-# the program on the GPU. They skip, saying why, where no GPU runs.
+# the program on the GPU. They skip, saying why, where no GPU runs, and fail there unless DRY_RUN.
 say "GPU tests"
-FRIENDLY_PROGRAM=$program "$build/tests/gpu_tests" --gtest_brief=1 ||
-  fail "the GPU tests failed"
+FRIENDLY_PROGRAM=$program "$build/tests/gpu_tests" --gtest_brief=1 >"$logs/gpu_tests.log" 2>&1 ||
+  { tail -40 "$logs/gpu_tests.log"; fail "the GPU tests failed"; }
+tail -3 "$logs/gpu_tests.log"
 
 # The value of key in the one-line JSON report in file (numbers and strings alike).
 field() {

@@ -1,6 +1,7 @@
-// The search on the GPU (label gpu): its pairs against the CPU path's, in row then column order,
-// the work its kernels counted against the literal loops, a pair buffer that is too short, and
-// the program on the GPU path. Every test skips, saying why, where no GPU runs.
+// The search on the GPU (label gpu): the driver and runtime versions, its pairs against the CPU
+// path's, in row then column order, the work its kernels counted against the literal loops, a
+// pair buffer that is too short, and the program on the GPU path. Every test skips, saying why,
+// where no GPU runs, and fails instead where FRIENDLY_REQUIRE_GPU=1 asks for one.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -24,13 +25,38 @@ namespace {
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 
+// True when FRIENDLY_REQUIRE_GPU is 1 (a GPU must run the tests), false when it is 0 or unset; a
+// test that reads another value fails.
+bool gpu_required() {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the test process reads it before any thread starts.
+  const char* value = std::getenv("FRIENDLY_REQUIRE_GPU");
+  const std::string setting = value != nullptr ? value : "";
+  EXPECT_TRUE(setting.empty() || setting == "0" || setting == "1")
+      << "FRIENDLY_REQUIRE_GPU is '" << setting << "': it takes 0 or 1";
+  return setting == "1";
+}
+
 class Gpu : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!friendly::gpu_available())
-      GTEST_SKIP() << "no GPU runs here: " << friendly::gpu_unavailable_reason();
+    if (friendly::gpu_available()) return;
+    if (gpu_required()) {
+      FAIL() << "no GPU runs here, and FRIENDLY_REQUIRE_GPU=1 asks for one: "
+             << friendly::gpu_unavailable_reason();
+    }
+    GTEST_SKIP() << "no GPU runs here: " << friendly::gpu_unavailable_reason();
   }
 };
+
+TEST(GpuSetup, NamesTheDriverAndRuntimeVersions) {
+  const std::string versions = friendly::gpu_versions();
+  std::printf("GPU versions: %s\n", versions.c_str());
+  EXPECT_FALSE(versions.empty());
+  if (gpu_required()) {
+    EXPECT_EQ(versions.rfind("CUDA driver ", 0), 0U) << versions;
+    EXPECT_TRUE(friendly::gpu_available()) << friendly::gpu_unavailable_reason();
+  }
+}
 
 // The lines that search<Ratio> prints for low..high at placement, in the order printed, and its
 // report.

@@ -15,6 +15,7 @@
 
 #include "app/report.hpp"
 #include "gpu/gpu_work.hpp"
+#include "gpu_ratios.hpp"
 #include "reference.hpp"
 #include "text_files.hpp"
 
@@ -83,7 +84,9 @@ TEST(GpuWork, WarpSumsAndTestsEveryCandidateOfTheLiteralLoop) {
 TEST(GpuWork, RootIsTheLargestWhoseSquareFits) {
   for (const std::int32_t n : {0, 1, 2, 3, 4, 8, 9, 10, 99, 100, 65'535, 65'536, 46'340 * 46'340,
                                46'340 * 46'340 - 1, kMax - 1, kMax}) {
-    EXPECT_EQ(friendly::root_of(n), friendly::integer_sqrt(n)) << n;
+    const std::int64_t root = friendly::integer_root(n);
+    EXPECT_LE(root * root, n) << n;
+    EXPECT_GT((root + 1) * (root + 1), n) << n;
   }
 }
 
@@ -119,7 +122,7 @@ TEST(GpuWork, StretchesFindTheFirstDivisorAndCountItsCandidates) {
   std::mt19937 random(7);
   for (const std::int32_t n :
        {1000, 5040, 720'720, 2 * 3 * 5 * 7 * 11 * 13 * 17, 999'983 * 2, (1 << 24) + 2, kMax - 1}) {
-    const std::int32_t root = friendly::root_of(n);
+    const std::int32_t root = friendly::integer_root(n);
     // Stretches of up to a million candidates, the first one from just above the root.
     std::uniform_int_distribution<std::int32_t> start(root + 1, n - 1);
     std::uniform_int_distribution<std::int32_t> length(0, 1'000'000);
@@ -176,29 +179,6 @@ TEST(GpuWork, TrianglesOfTilesListEveryTileRightOfTheDiagonalOnce) {
   }
 }
 
-// Ratios with many equal ones, equal numerators over other denominators, and (for 64 bits)
-// numerators equal in their low 32 bits only.
-template <typename Ratio>
-void clustered_ratios(std::int64_t length, std::vector<Ratio>& numerators,
-                      std::vector<Ratio>& denominators) {
-  std::mt19937 random(static_cast<std::uint32_t>(length));
-  std::uniform_int_distribution<int> kind(0, 99);
-  numerators.assign(static_cast<std::size_t>(length), 0);
-  denominators.assign(numerators.size(), 1);
-  for (std::size_t k = 0; k < numerators.size(); ++k) {
-    const int pick = kind(random);
-    const auto unique = static_cast<Ratio>(100 + 2 * k);
-    numerators[k] = pick < 4 ? Ratio{3} : unique;
-    denominators[k] = pick < 4 ? static_cast<Ratio>(1 + pick % 2) : Ratio{1};
-    if constexpr (sizeof(Ratio) == 8) {
-      if (pick == 4) numerators[k] = static_cast<Ratio>(3 + (std::int64_t{1} << 32));
-    }
-  }
-  // The first row and the last column always pair.
-  numerators.back() = numerators.front();
-  denominators.back() = denominators.front();
-}
-
 // The pairs of a block's threads over every tile, as the pair kernel deals them, with the
 // comparisons and retests they counted.
 struct TiledPairs {
@@ -211,6 +191,9 @@ TiledPairs pairs_by_tiles(const std::vector<Ratio>& numerators,
                           const std::vector<Ratio>& denominators) {
   const auto length = static_cast<std::int64_t>(numerators.size());
   const std::int64_t tiles = (length + friendly::kTile - 1) / friendly::kTile;
+  std::vector<std::uint32_t> keys(numerators.size());
+  for (std::size_t k = 0; k < keys.size(); ++k)
+    keys[k] = friendly::ratio_key(numerators[k], denominators[k]);
   TiledPairs found;
   const auto emit = [&](std::int64_t i, std::int64_t j) {
     found.keys.push_back(friendly::pair_key(i, j));
@@ -227,7 +210,7 @@ TiledPairs pairs_by_tiles(const std::vector<Ratio>& numerators,
           friendly::thread_rows(row_tile, thread, length, numerators.data(), denominators.data());
       const friendly::TileWork work = friendly::thread_tile(
           rows, row_tile == column_tile, first_column, columns, numerators.data() + first_column,
-          denominators.data() + first_column, emit);
+          denominators.data() + first_column, keys.data() + first_column, emit);
       found.work.comparisons += work.comparisons;
       found.work.retests += work.retests;
     }
@@ -239,7 +222,7 @@ template <typename Ratio>
 void expect_tiles_find_the_literal_pairs(std::int64_t length) {
   std::vector<Ratio> numerators;
   std::vector<Ratio> denominators;
-  clustered_ratios(length, numerators, denominators);
+  friendly_test::clustered_ratios(length, numerators, denominators);
   std::vector<std::uint64_t> literal;
   for (std::int64_t i = 0; i < length; ++i) {
     friendly::scan_row_literal(i, length, numerators.data(), denominators.data(),
@@ -262,21 +245,26 @@ TEST(GpuWork, TilesCompareEveryPairOnceAndFindTheLiteralPairs) {
   }
 }
 
-TEST(GpuWork, FilterPassesOnlyTilesWithAnEqualNumerator) {
-  // Rows of tile 0, columns of tile 1 with no equal numerator: the filter alone, no retest.
+TEST(GpuWork, FilterOnBothHalvesPassesOnlyTilesWithAnEqualRatio) {
+  // Rows of tile 0, columns of tile 1 with no equal ratio: the filter alone, no retest.
   constexpr std::int64_t kLength = std::int64_t{2} * friendly::kTile;
-  std::vector<std::int32_t> numerators(kLength);
-  std::vector<std::int32_t> denominators(kLength, 1);
+  std::vector<std::int64_t> numerators(kLength);
+  std::vector<std::int64_t> denominators(kLength, 1);
   for (std::int64_t k = 0; k < kLength; ++k)
-    numerators[static_cast<std::size_t>(k)] = static_cast<std::int32_t>(k + 1);
+    numerators[static_cast<std::size_t>(k)] = k + 1;
   EXPECT_EQ(pairs_by_tiles(numerators, denominators).work.retests, 0);
-  // One column of tile 1 with the numerator of row 5 and another denominator: one thread
-  // compares its rows with the whole tile again, and finds no pair.
+  // Columns of tile 1 that share row 5's numerator or denominator, or its numerator's low or
+  // high word alone, pass no tile: the key mixes both halves and both words.
   numerators[friendly::kTile + 9] = numerators[5];
   denominators[friendly::kTile + 9] = 2;
+  numerators[friendly::kTile + 10] = numerators[5] + (std::int64_t{1} << 32);
+  numerators[friendly::kTile + 11] = (numerators[5] << 32) + 7;
+  EXPECT_EQ(pairs_by_tiles(numerators, denominators).work.retests, 0);
+  // An equal ratio passes: its thread compares its rows with the whole tile again.
+  numerators[friendly::kTile + 12] = numerators[5];
   const TiledPairs tiled = pairs_by_tiles(numerators, denominators);
   EXPECT_EQ(tiled.work.retests, std::int64_t{friendly::kRowsPerThread} * friendly::kTile);
-  EXPECT_TRUE(tiled.keys.empty());
+  EXPECT_EQ(tiled.keys, std::vector<std::uint64_t>{friendly::pair_key(5, friendly::kTile + 12)});
 }
 
 TEST(GpuWork, PairsPrintInRowThenColumnOrderWithTheirChecksum) {

@@ -12,8 +12,13 @@ namespace friendly {
 // True when this build has the GPU search and a CUDA device is present (checked once).
 bool gpu_available() noexcept;
 
-// Why gpu_available() is false, in one line (empty when it is true).
+// Why gpu_available() is false, in one line (empty when it is true): the CUDA error with the
+// driver and runtime versions, or that no driver is installed.
 std::string gpu_unavailable_reason();
+
+// The CUDA driver and runtime versions ("CUDA driver 13.0, runtime 13.0"), or that no driver is
+// installed, or that this build has no CUDA.
+std::string gpu_versions();
 
 // The device that a GPU search runs on, as the report names it.
 struct GpuDevice {

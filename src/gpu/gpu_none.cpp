@@ -20,6 +20,10 @@ std::string gpu_unavailable_reason() {
   return kNoCuda;
 }
 
+std::string gpu_versions() {
+  return kNoCuda;
+}
+
 bool gpu_prepare(std::int32_t /*low*/, std::int32_t /*high*/, GpuDevice& /*device*/,
                  std::string& error) {
   error = kNoCuda;

@@ -15,12 +15,8 @@
 #include "search/friendly.hpp"
 #include "search/pair_phase.hpp"
 #include "search/ratio_phase.hpp"
-
-#ifdef __CUDACC__
-#define FRIENDLY_HOST_DEVICE __host__ __device__
-#else
-#define FRIENDLY_HOST_DEVICE
-#endif
+#include "support/host_device.hpp"
+#include "support/integer_root.hpp"
 
 namespace friendly {
 
@@ -51,21 +47,6 @@ struct FirstFind {
 // warp and returns the FirstFind of the results, counting (where it counts) every lane's tests
 // and, as retests, the tests of the lanes after the first one that met a divisor;
 // Warp::tally(tests, retests) adds to those counts. Every lane calls both with the same values.
-
-// Largest r with r * r <= n, for n >= 0, without floating point.
-FRIENDLY_HOST_DEVICE constexpr std::int32_t root_of(std::int32_t n) noexcept {
-  std::int32_t below = 0;      // below * below <= n
-  std::int32_t above = 46341;  // above * above > INT32_MAX >= n
-  while (above - below > 1) {
-    const std::int32_t middle = below + (above - below) / 2;
-    if (std::int64_t{middle} * middle <= n) {
-      below = middle;
-    } else {
-      above = middle;
-    }
-  }
-  return below;
-}
 
 // Lane `lane`'s candidate of the dividing round that starts at base: base + lane, tested by a
 // division when below to. Requires n > 2 and 2 <= base.
@@ -107,18 +88,19 @@ FRIENDLY_HOST_DEVICE constexpr bool segment_has_divisor(std::int32_t n, std::int
   if (first >= end) return false;
   std::int32_t q = n / first;
   std::int32_t r = n % first;
-  bool zero = false;
-  // No early exit: every lane of a warp runs its segment through at full rate.
-  for (std::int32_t f = first + 1;; ++f) {
-    zero = zero || r == 0;
-    if (f == end) break;
+  // The least remainder met, 0 when a candidate divides (one minimum per candidate, where a flag
+  // would go through a byte each time). No early exit: every lane of a warp runs its segment
+  // through at full rate.
+  std::int32_t least = r;
+  for (std::int32_t f = first + 1; f != end; ++f) {
     r -= q;
     if (r < 0) {
       r += f;
       --q;
     }
+    least = r < least ? r : least;
   }
-  return zero;
+  return least == 0;
 }
 
 // First candidate of [first, end) that divides n, or end, by the same stepping, stopping there;
@@ -174,7 +156,7 @@ FRIENDLY_HOST_DEVICE std::int64_t divisor_sum_on_warp(std::int32_t n, const Warp
   std::int64_t sum = std::int64_t{n} + 1;
   limit = n;
   if (n <= 2) return sum;
-  const std::int32_t root = root_of(n);
+  const std::int32_t root = integer_root(n);
   std::int32_t factor = 2;
   while (factor < limit) {
     std::int32_t end = limit;
@@ -214,16 +196,40 @@ FRIENDLY_HOST_DEVICE constexpr void triangle_tile(std::int64_t t, std::int64_t t
   column_tile = below + t - (below * tiles - below * (below - 1) / 2);
 }
 
+// A 32-bit key of the ratio numerator / denominator that mixes both halves (and both words of
+// each half of a 64-bit ratio): equal ratios have equal keys, and ratios that share a numerator
+// or a denominator rarely do. The pair phase's filter compares keys, then ratios.
+template <typename Ratio>
+FRIENDLY_HOST_DEVICE constexpr std::uint32_t ratio_key(Ratio numerator,
+                                                       Ratio denominator) noexcept {
+  const auto n = static_cast<std::uint64_t>(numerator);
+  const auto d = static_cast<std::uint64_t>(denominator);
+  std::uint32_t key =
+      static_cast<std::uint32_t>(n) ^ static_cast<std::uint32_t>(n >> 32) * 0x85EBCA6BU;
+  key ^= (static_cast<std::uint32_t>(d) ^ static_cast<std::uint32_t>(d >> 32) * 0xC2B2AE35U) *
+         0x9E3779B1U;
+  return key ^ key >> 16;
+}
+
+// value, which the device compiler must keep in a register once computed: it cannot see how it
+// was made, so it cannot make it again inside a loop to save the register.
+FRIENDLY_HOST_DEVICE inline std::uint32_t held(std::uint32_t value) noexcept {
+#ifdef __CUDA_ARCH__
+  asm("mov.b32 %0, %0;" : "+r"(value));
+#endif
+  return value;
+}
+
 // The rows that one thread of the pair phase holds: rows first, first + kPairThreads, ... of the
-// range (count of them, below length), their ratios, and their numerators' low 32 bits, those
-// of missing rows repeating the first row's.
+// range (count of them, below length), their ratios, and their keys, those of missing rows
+// repeating the first row's.
 template <typename Ratio>
 struct ThreadRows {
   std::int64_t first = 0;
   int count = 0;
   Ratio numerators[kRowsPerThread] = {};
   Ratio denominators[kRowsPerThread] = {};
-  std::uint32_t low_words[kRowsPerThread] = {};
+  std::uint32_t keys[kRowsPerThread] = {};
 };
 
 // The rows of thread `thread` of a block for the rows of tile row_tile.
@@ -242,9 +248,11 @@ FRIENDLY_HOST_DEVICE ThreadRows<Ratio> thread_rows(std::int64_t row_tile, int th
       rows.count = r + 1;
     }
   }
+  // Constant indices only, or the rows would go to local memory.
   for (int r = 0; r < kRowsPerThread; ++r) {
-    rows.low_words[r] =
-        static_cast<std::uint32_t>(r < rows.count ? rows.numerators[r] : rows.numerators[0]);
+    const bool here = r < rows.count;
+    rows.keys[r] = held(ratio_key(here ? rows.numerators[r] : rows.numerators[0],
+                                  here ? rows.denominators[r] : rows.denominators[0]));
   }
   return rows;
 }
@@ -272,27 +280,49 @@ struct TileWork {
   std::int64_t retests = 0;
 };
 
+// True when some column key of keys[0, columns) equals some row key: the filter of a tile
+// right of the diagonal, with no early exit, so that the warp's threads run it in step.
+FRIENDLY_HOST_DEVICE inline bool keys_meet(const std::uint32_t (&rows)[kRowsPerThread],
+                                           const std::uint32_t* keys, int columns) {
+  // The rows' matches of a column meet as predicates, the columns' in a word: a flag carried from
+  // column to column as a predicate goes through a byte each time.
+  unsigned hit = 0;
+  const auto meet = [&](int c) {
+    const std::uint32_t column = keys[c];
+    bool match = rows[0] == column;
+    for (int r = 1; r < kRowsPerThread; ++r)
+      match |= rows[r] == column;
+    hit |= match ? 1U : 0U;
+  };
+  // A full tile (every one right of the diagonal but those of the last columns) with a trip
+  // count known to the compiler.
+  if (columns == kTile) {
+    for (int c = 0; c < kTile; ++c)
+      meet(c);
+  } else {
+    for (int c = 0; c < columns; ++c)
+      meet(c);
+  }
+  return hit != 0;
+}
+
 // One thread's rows against one tile of `columns` columns from first_column (every one of them
 // below the range's length), calling emit(i, j) for every pair of equal ratios with j > i, row
 // by row and in increasing j. A tile right of the diagonal (every column above every row) goes
-// through a filter on the numerators' low 32 bits first, and only a tile that passes it is
-// compared in full; a tile on the diagonal is compared in full, column above row only.
+// through the filter on the keys first (tile_keys: the columns' ratio_key), and only a tile that
+// passes it is compared in full; a tile on the diagonal is compared in full, column above row
+// only.
 template <typename Ratio, typename Emit>
 FRIENDLY_HOST_DEVICE TileWork thread_tile(const ThreadRows<Ratio>& rows, bool diagonal,
                                           std::int64_t first_column, int columns,
                                           const Ratio* tile_numerators,
-                                          const Ratio* tile_denominators, Emit&& emit) {
+                                          const Ratio* tile_denominators,
+                                          const std::uint32_t* tile_keys, Emit&& emit) {
   TileWork work;
   if (rows.count == 0) return work;
   if (!diagonal) {
-    bool hit = false;
-    for (int c = 0; c < columns; ++c) {
-      const auto column = static_cast<std::uint32_t>(tile_numerators[c]);
-      for (const std::uint32_t row : rows.low_words)
-        hit = hit || row == column;
-    }
     work.comparisons = std::int64_t{rows.count} * columns;
-    if (!hit) return work;
+    if (!keys_meet(rows.keys, tile_keys, columns)) return work;
   }
   std::int64_t compared = 0;
   for (int r = 0; r < kRowsPerThread; ++r) {
