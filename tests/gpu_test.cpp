@@ -79,8 +79,8 @@ void expect_gpu_prints_the_cpu_lines(std::int32_t low, std::int32_t high) {
   EXPECT_EQ(friendly_test::split_lines(search_text<Ratio>(low, high, KernelPath::gpu, gpu)),
             in_row_order(expected))
       << low << ".." << high << ", " << sizeof(Ratio) << "-byte ratios";
-  EXPECT_EQ(gpu.pairs, cpu.pairs);
-  EXPECT_EQ(gpu.checksum, cpu.checksum);
+  EXPECT_EQ(gpu.answer.pairs, cpu.answer.pairs);
+  EXPECT_EQ(gpu.answer.checksum, cpu.answer.checksum);
   EXPECT_EQ(gpu.candidate_tests, cpu.candidate_tests);
 }
 

@@ -304,7 +304,7 @@ TEST(GpuWork, PairsPrintInRowThenColumnOrderWithTheirChecksum) {
   std::size_t size = 0;
   std::FILE* out = open_memstream(&text, &size);
   ASSERT_NE(out, nullptr);
-  friendly::PairTally tally;
+  friendly::Answer tally;
   EXPECT_TRUE(friendly::print_pairs(keys, 1, out, tally));
   std::fclose(out);
   const std::string printed(text, size);

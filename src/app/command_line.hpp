@@ -7,6 +7,7 @@
 #include <string>
 
 #include "paths/kernels.hpp"
+#include "search/output.hpp"
 
 namespace friendly {
 
@@ -62,17 +63,6 @@ bool read_environment(KernelPath& path, std::string& error);
 
 // The usage text of program (kProgramName or kMpiProgramName), ending in a newline.
 std::string usage_text(const char* program = kProgramName);
-
-// Flushes stream. Returns an empty string when this flush and every earlier write to stream
-// succeeded, otherwise the one-line reason "cannot write " + name, with the error of the flush
-// when the flush itself failed.
-std::string write_error(std::FILE* stream, const char* name);
-
-// Writes "program: message" as one line on standard error.
-void complain(const char* program, const std::string& message);
-
-// Flushes standard output; on any write error of the run, complains of it and returns false.
-bool finish_output(const char* program);
 
 // Answers a command that is no search: the usage text or the version on standard output, or the
 // refusal (error) on standard error, written only where speaks is true. Returns program's exit
