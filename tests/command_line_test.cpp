@@ -19,6 +19,7 @@
 #include "app/limits.hpp"
 #include "gpu/gpu.hpp"
 #include "paths/kernels.hpp"
+#include "search/output.hpp"
 
 namespace {
 

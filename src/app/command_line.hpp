@@ -7,7 +7,6 @@
 #include <string>
 
 #include "paths/kernels.hpp"
-#include "search/output.hpp"
 
 namespace friendly {
 

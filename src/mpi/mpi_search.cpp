@@ -1,13 +1,19 @@
 #include "mpi/mpi_search.hpp"
 
+#include <fcntl.h>
 #include <omp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <numeric>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <vector>
@@ -142,8 +148,8 @@ RankSearch search_ranks_on(std::int32_t low, std::int32_t high, KernelPath path,
   // one round of lines; the search goes on only where every rank has them all.
   SearchArrays<Ratio> arrays = allocate_search_arrays<Ratio>(length, chunks * kRatioChunk);
   const int piece_limit = std::min(kPieceBytes, INT_MAX / ranks);
-  std::unique_ptr<char[]> round;
-  if (rank == 0) round = allocate_array<char>(std::int64_t{piece_limit} * ranks);
+  const std::unique_ptr<char[]> round =
+      rank == 0 ? allocate_array<char>(std::int64_t{piece_limit} * ranks) : nullptr;
   char* text = nullptr;
   std::size_t size = 0;
   std::FILE* const lines = open_memstream(&text, &size);
@@ -198,6 +204,36 @@ RankSearch search_ranks_on(std::int32_t low, std::int32_t high, KernelPath path,
 }
 
 }  // namespace
+
+void take_job_output() noexcept {
+  // A process that mpirun started itself has one address for the job's launcher and its machine's
+  // daemon: its parent is mpirun, or a wrapper on mpirun's terminal (left alone, as are files and
+  // sockets). Output that mpirun is to tag, time-stamp, mark up or file stays with mpirun.
+  // NOLINTBEGIN(concurrency-mt-unsafe): read before any thread starts.
+  const char* launcher = std::getenv("OMPI_MCA_orte_hnp_uri");
+  const char* daemon = std::getenv("OMPI_MCA_orte_local_daemon_uri");
+  if (launcher == nullptr || daemon == nullptr || std::strcmp(launcher, daemon) != 0) return;
+  for (const char* option : {"tag_output", "timestamp_output", "xml_output", "output_filename"})
+    if (std::getenv(("OMPI_MCA_orte_" + std::string(option)).c_str()) != nullptr) return;
+  // NOLINTEND(concurrency-mt-unsafe)
+  const std::string job = "/proc/" + std::to_string(getppid()) + "/fd/1";
+  struct stat info {};  // of the link to the descriptor (its modes), then of its file
+  int fd = -1;
+  if (lstat(job.c_str(), &info) != 0 ? errno == ENOENT : (info.st_mode & S_IWUSR) == 0) {
+    fd = open("/dev/null", O_RDONLY | O_CLOEXEC);  // closed, or mpirun's own to read: no writes
+  } else if (stat(job.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode))) {
+    // Not blocking, so that a pipe with no reader fails (ENXIO) instead of waiting for one.
+    fd = open(job.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int ends[2] = {-1, -1};
+    if (fd < 0 && errno == ENXIO && pipe2(ends, O_CLOEXEC) == 0 && close(ends[0]) == 0)
+      fd = ends[1];
+    if (fd >= 0 && isatty(fd) != 0 && close(fd) == 0) fd = -1;
+  }
+  if (fd < 0) return;
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  dup2(fd, STDOUT_FILENO);
+  close(fd);
+}
 
 RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MPI_Comm comm,
                         std::FILE* out, RankTimes* times, SearchReport* report) noexcept {

@@ -1,6 +1,6 @@
 // The search over the ranks of an MPI communicator: each rank runs its share of the search on
 // the driver, every rank gets every ratio between the phases, and rank 0 writes every rank's
-// pair lines.
+// pair lines, where it can on the job's standard output itself.
 #pragma once
 
 #include <mpi.h>
@@ -45,5 +45,11 @@ std::int64_t rank_search_bytes(std::int32_t low, std::int32_t high) noexcept;
 RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MPI_Comm comm,
                         std::FILE* out, RankTimes* times = nullptr,
                         SearchReport* report = nullptr) noexcept;
+
+// Makes this process's standard output the job's own where mpirun started it on mpirun's machine
+// and that is a pipe or a device other than a terminal: mpirun drops unseen a line that it cannot
+// write, here the write fails. One that is closed, or a pipe that no one reads, becomes one that
+// fails every write in the same way. Call it on rank 0 before any output.
+void take_job_output() noexcept;
 
 }  // namespace friendly
