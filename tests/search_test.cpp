@@ -97,9 +97,9 @@ void expect_shares_cover(std::int32_t low, std::int32_t high, int shares) {
 #pragma omp parallel num_threads(3)
     friendly::on_path(path, [&](auto chosen) {
       constexpr KernelPath Path = chosen;
-      friendly::Answer tally;
+      friendly::Answer answer;
       return friendly::pair_phase<Path>(length, values.data(), numerators.data(),
-                                        denominators.data(), share, shares, out.get(), tally);
+                                        denominators.data(), share, shares, out.get(), answer);
     });
   }
   EXPECT_EQ(sorted(out.lines()), sorted(reference_lines(std::max(low, 1), high)))
