@@ -109,10 +109,10 @@ void run_pair_phase(KernelPath path, std::int64_t length, const Ratios<Ratio>& r
 #pragma omp parallel num_threads(threads) default(none) \
     shared(length, r, share, shares, out, tiling)
     {
-      friendly::PairTally tally;
+      friendly::Answer answer;
       static_cast<void>(friendly::pair_phase<Path>(length, r.values.data(), r.numerators.data(),
-                                                   r.denominators.data(), share, shares, out, tally,
-                                                   tiling));
+                                                   r.denominators.data(), share, shares, out,
+                                                   answer, tiling));
     }
   });
 }

@@ -17,6 +17,7 @@
 
 #include "app/command_line.hpp"
 #include "app/limits.hpp"
+#include "app/messages.hpp"
 
 namespace {
 

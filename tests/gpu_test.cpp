@@ -105,8 +105,8 @@ void expect_gpu_prints_the_cpu_lines(std::int32_t low, std::int32_t high) {
                 search_text<Ratio>(low, high, friendly::default_placement(true), gpu)),
             in_row_order(expected))
       << low << ".." << high << ", " << sizeof(Ratio) << "-byte ratios";
-  EXPECT_EQ(gpu.pairs, cpu.pairs);
-  EXPECT_EQ(gpu.checksum, cpu.checksum);
+  EXPECT_EQ(gpu.answer.pairs, cpu.answer.pairs);
+  EXPECT_EQ(gpu.answer.checksum, cpu.answer.checksum);
   EXPECT_EQ(gpu.candidate_tests, cpu.candidate_tests);
 }
 

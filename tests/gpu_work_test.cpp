@@ -292,20 +292,20 @@ TEST(GpuWork, PairsPrintInRowThenColumnOrderWithTheirChecksum) {
   std::size_t size = 0;
   std::FILE* out = open_memstream(&text, &size);
   ASSERT_NE(out, nullptr);
-  friendly::PairTally tally;
-  EXPECT_TRUE(friendly::print_pairs(keys, 1, out, tally));
+  friendly::Answer answer;
+  EXPECT_TRUE(friendly::print_pairs(keys, 1, out, answer));
   std::fclose(out);
   const std::string printed(text, size);
   std::free(text);  // NOLINT(cppcoreguidelines-no-malloc): open_memstream's buffer
   EXPECT_EQ(friendly_test::split_lines(printed), friendly_test::reference_lines(1, kHigh));
-  EXPECT_EQ(tally.pairs, static_cast<std::int64_t>(keys.size()));
-  EXPECT_EQ(tally.checksum, checksum);
+  EXPECT_EQ(answer.pairs, static_cast<std::int64_t>(keys.size()));
+  EXPECT_EQ(answer.checksum, checksum);
 
   // Indices at both ends of the 32-bit range map back to their numbers.
   std::vector<std::uint64_t> edge = {friendly::pair_key(1, kMax), friendly::pair_key(0, 1)};
   out = open_memstream(&text, &size);
   ASSERT_NE(out, nullptr);
-  EXPECT_TRUE(friendly::print_pairs(edge, std::numeric_limits<std::int32_t>::min(), out, tally));
+  EXPECT_TRUE(friendly::print_pairs(edge, std::numeric_limits<std::int32_t>::min(), out, answer));
   std::fclose(out);
   EXPECT_EQ(std::string(text, size),
             "-2147483648 and -2147483647 are FRIENDLY \n-2147483647 and -1 are FRIENDLY \n");

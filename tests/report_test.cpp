@@ -34,7 +34,7 @@ TEST(Report, AnAnswerThatTheSieveContradictsFailsTheRun) {
       friendly::run_report(friendly::kProgramName, friendly::KernelPath::literal, 0, 1, 200);
   friendly::SearchOptions options;
   options.validate = true;
-  run.search.pairs = 4;  // the range has 5
+  run.search.answer.pairs = 4;  // the range has 5
   EXPECT_EQ(friendly::finish_run(friendly::kProgramName, run, options, ""), friendly::kExitFailure);
   EXPECT_EQ(run.validation, friendly::Validation::failed);
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kernel_paths.hpp"
@@ -96,9 +97,9 @@ void expect_shares_cover(std::int32_t low, std::int32_t high, int shares) {
 #pragma omp parallel num_threads(3)
     friendly::on_path(path, [&](auto chosen) {
       constexpr KernelPath Path = chosen;
-      friendly::PairTally tally;
+      friendly::Answer answer;
       return friendly::pair_phase<Path>(length, values.data(), numerators.data(),
-                                        denominators.data(), share, shares, out.get(), tally);
+                                        denominators.data(), share, shares, out.get(), answer);
     });
   }
   EXPECT_EQ(sorted(out.lines()), sorted(reference_lines(std::max(low, 1), high)))
@@ -110,6 +111,75 @@ TEST(Search, SharesTogetherStoreEveryNumberAndPrintEveryPairOnce) {
     expect_shares_cover(-45, 5000, shares);
   // Fewer chunks of 16 numbers, and blocks of 8 rows, than shares: some shares have no work.
   expect_shares_cover(1, 30, 5);
+}
+
+// Each of three shares through the driver, its exchange filling in the other shares' ratios from
+// a search of the whole range: the exchange runs once, on the calling thread, once the share's
+// own ratios are stored and before any comparison, and the shares together find the whole
+// range's pairs, answer and work.
+TEST(Search, TheDriverExchangesBetweenThePhasesOnTheCallingThread) {
+  constexpr std::int32_t kLow = -45;
+  constexpr int kShares = 3;
+  const std::int64_t length = friendly::range_length(kLow, 6000);
+  const std::int64_t padded = (length / friendly::kRatioChunk + 1) * friendly::kRatioChunk;
+  const auto share_of = [&](int share, const friendly::SearchArrays<std::int32_t>& arrays,
+                            std::FILE* out, auto&& exchange) {
+    return friendly::on_path(friendly::fastest_path(), [&](auto chosen) {
+      constexpr KernelPath Path = chosen;
+      return friendly::search_share<Path>(kLow, length, arrays, share, kShares, out, nullptr,
+                                          exchange);
+    });
+  };
+  omp_set_num_threads(3);
+  MemoryStream all;
+  const auto whole = friendly::allocate_search_arrays<std::int32_t>(length, padded);
+  ASSERT_TRUE(whole);
+  const friendly::SearchReport expected = friendly::on_path(friendly::fastest_path(), [&](auto c) {
+    constexpr KernelPath Path = c;
+    return friendly::search_share<Path>(kLow, length, whole, 0, 1, all.get(), nullptr);
+  });
+  EXPECT_EQ(whole.values[static_cast<std::size_t>(length)], 0);  // the padding, zeroed
+
+  // One thread orders the phases and the exchange alone; three also need the barriers.
+  for (const int threads : {1, 3}) {
+    omp_set_num_threads(threads);
+    MemoryStream out;
+    friendly::SearchReport sum;
+    const auto caller = std::this_thread::get_id();
+    for (int share = 0; share < kShares; ++share) {
+      const auto arrays = friendly::allocate_search_arrays<std::int32_t>(length, padded);
+      ASSERT_TRUE(arrays);
+      std::fill(arrays.values.get(), arrays.values.get() + length, INT32_MIN);  // none stored yet
+      int calls = 0;
+      bool in_order = true;
+      const friendly::SearchReport report = share_of(share, arrays, out.get(), [&] {
+        ++calls;
+        in_order = std::this_thread::get_id() == caller && omp_get_thread_num() == 0;
+        for (std::size_t k = 0; k < static_cast<std::size_t>(length); ++k) {
+          if (static_cast<int>(k / friendly::kRatioChunk % kShares) == share) {
+            in_order = in_order && arrays.values[k] == whole.values[k] &&
+                       arrays.numerators[k] == whole.numerators[k] &&
+                       arrays.denominators[k] == whole.denominators[k];
+          } else {
+            arrays.values[k] = whole.values[k];
+            arrays.numerators[k] = whole.numerators[k];
+            arrays.denominators[k] = whole.denominators[k];
+          }
+        }
+      });
+      EXPECT_EQ(calls, 1) << threads << " threads, share " << share;
+      EXPECT_TRUE(in_order) << threads << " threads, share " << share;
+      sum.candidate_tests += report.candidate_tests;
+      sum.answer.pairs += report.answer.pairs;
+      sum.answer.checksum += report.answer.checksum;
+    }
+    EXPECT_EQ(sorted(out.lines()), sorted(all.lines()));
+    EXPECT_EQ(sorted(out.lines()), sorted(reference_lines(1, 6000)));
+    EXPECT_EQ(sum.candidate_tests, expected.candidate_tests);
+    EXPECT_EQ(sum.answer.pairs, expected.answer.pairs);
+    EXPECT_EQ(sum.answer.checksum, expected.answer.checksum);
+  }
+  omp_set_num_threads(omp_get_num_procs());
 }
 
 }  // namespace
@@ -143,8 +213,8 @@ TEST(Validation, SieveAndSearchReportTheReferenceAnswerAndWork) {
     omp_set_num_threads(3);
     ASSERT_TRUE(
         friendly::search<std::int32_t>(low, high, friendly::fastest_path(), out.get(), &report));
-    EXPECT_EQ(report.pairs, expected.pairs) << low << ".." << high;
-    EXPECT_EQ(report.checksum, expected.checksum) << low << ".." << high;
+    EXPECT_EQ(report.answer.pairs, expected.pairs) << low << ".." << high;
+    EXPECT_EQ(report.answer.checksum, expected.checksum) << low << ".." << high;
     std::int64_t tests = 0;
     for (std::int64_t n = low; n <= high; ++n)
       tests += friendly::candidate_tests(static_cast<std::int32_t>(n));

@@ -160,6 +160,8 @@ int main(int argc, char** argv) {
   // A write past the file-size limit (ulimit -f) fails and is reported instead of killing the
   // process in the middle of a line.
   std::signal(SIGXFSZ, SIG_IGN);
+  // A pipe whose reader left is a write error that rank 0 reports, not the end of the job.
+  std::signal(SIGPIPE, SIG_IGN);
 
   // MPI's default error handler ends the whole job on any failed call, so no call's result is
   // looked at.
@@ -169,8 +171,9 @@ int main(int argc, char** argv) {
   int ranks = 1;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   MPI_Comm_size(MPI_COMM_WORLD, &ranks);
+  if (rank == 0) friendly::take_job_output();
 
-  // The threads of a rank never call MPI, but its main thread calls it between their regions.
+  // Only a rank's main thread calls MPI, also inside the search's region, between the phases.
   int status = friendly::kExitFailure;
   if (provided >= MPI_THREAD_FUNNELED) {
     status = run(argc, argv, rank, ranks);

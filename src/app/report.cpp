@@ -139,8 +139,8 @@ std::string format_report(const RunReport& run, ReportFormat format) {
   const std::vector<std::pair<const char*, std::pair<std::string, bool>>> rest = {
       {"low", {std::to_string(run.low), false}},
       {"high", {std::to_string(run.high), false}},
-      {"pairs", {std::to_string(search.pairs), false}},
-      {"checksum", {checksum_text(search.checksum), true}},
+      {"pairs", {std::to_string(search.answer.pairs), false}},
+      {"checksum", {checksum_text(search.answer.checksum), true}},
       {"seconds", {formatted("%.6f", run.seconds), false}},
       {"ratio_seconds", {formatted("%.6f", search.ratio_seconds), false}},
       {"pair_seconds", {formatted("%.6f", search.pair_seconds), false}},
@@ -182,7 +182,7 @@ int finish_run(const char* program, RunReport& run, const SearchOptions& options
       complain(program, "out of memory for the validation" + (size.empty() ? "" : ": " + size));
       return kExitFailure;
     }
-    const std::string mismatch = answer_mismatch({run.search.pairs, run.search.checksum}, expected);
+    const std::string mismatch = answer_mismatch(run.search.answer, expected);
     run.validation = mismatch.empty() ? Validation::passed : Validation::failed;
     if (!mismatch.empty()) complain(program, mismatch);
   }

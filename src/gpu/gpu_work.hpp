@@ -355,17 +355,15 @@ FRIENDLY_HOST_DEVICE constexpr std::uint64_t pair_key(std::int64_t i, std::int64
 }
 
 // Sorts keys into row, then column order and prints the pair line of each, numbers low + i and
-// low + j, on out, adding each printed line to tally; stops at the first failed write and
+// low + j, on out, adding each printed pair to answer; stops at the first failed write and
 // returns false if one failed.
 inline bool print_pairs(std::vector<std::uint64_t>& keys, std::int32_t low, std::FILE* out,
-                        PairTally& tally) {
+                        Answer& answer) {
   std::sort(keys.begin(), keys.end());
   for (const std::uint64_t key : keys) {
     const auto a = static_cast<std::int32_t>(low + static_cast<std::int64_t>(key >> 32));
     const auto b = static_cast<std::int32_t>(low + static_cast<std::int64_t>(key & 0xFFFFFFFFU));
-    if (std::fprintf(out, kPairFormat, a, b) < 0) return false;
-    ++tally.pairs;
-    tally.checksum += pair_mix(a, b);
+    if (!print_pair(out, a, b, answer)) return false;
   }
   return true;
 }

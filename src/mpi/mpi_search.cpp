@@ -1,22 +1,25 @@
 #include "mpi/mpi_search.hpp"
 
+#include <fcntl.h>
 #include <omp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
-#include <new>
 #include <numeric>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <vector>
 
-#include "paths/cache_sizes.hpp"
 #include "search/friendly.hpp"
 #include "search/progress.hpp"
-#include "support/contract.hpp"
 
 namespace friendly {
 
@@ -36,13 +39,6 @@ template <typename T>
 MPI_Datatype element_type() noexcept {
   static_assert(std::is_same_v<T, std::int32_t> || std::is_same_v<T, std::int64_t>);
   return std::is_same_v<T, std::int32_t> ? MPI_INT32_T : MPI_INT64_T;
-}
-
-// Stores the seconds since `since` in *into (when into is not null) and restarts `since`.
-void lap(double& since, double* into) noexcept {
-  const double now = omp_get_wtime();
-  if (into != nullptr) *into = now - since;
-  since = now;
 }
 
 // Gives every rank of comm the chunks of array that the other ranks computed. The array holds
@@ -136,132 +132,114 @@ std::int64_t rank_search_bytes(std::int32_t low, std::int32_t high) noexcept {
 
 namespace {
 
-// search_ranks on the path Path.
-template <KernelPath Path, typename Ratio>
-RankSearch search_ranks_on(std::int32_t low, std::int32_t high, MPI_Comm comm, std::FILE* out,
-                           RankTimes* times, SearchReport* report) noexcept {
+// search_ranks with ratio elements of type Ratio.
+template <typename Ratio>
+RankSearch search_ranks_on(std::int32_t low, std::int32_t high, KernelPath path, MPI_Comm comm,
+                           std::FILE* out, RankTimes* times, SearchReport* report) noexcept {
   int rank = 0;
   int ranks = 1;
   MPI_Comm_rank(comm, &rank);
   MPI_Comm_size(comm, &ranks);
   const std::int64_t length = range_length(low, high);
-  FRIENDLY_ASSERT(length >= 0 && path_available(Path));
   const std::int64_t chunks = whole_chunks(length);
-  const std::int64_t padded = chunks * kRatioChunk;
 
-  // The whole arrays on every rank, padded to whole chunks for the exchange, and on rank 0 the
-  // buffer of one round of lines; the search goes on only where every rank has them all.
-  std::unique_ptr<std::int32_t[]> values = allocate_array<std::int32_t>(padded);
-  std::unique_ptr<Ratio[]> numerators = allocate_array<Ratio>(padded);
-  std::unique_ptr<Ratio[]> denominators = allocate_array<Ratio>(padded);
+  // The whole arrays on every rank, padded to whole chunks for the exchange, the buffer of its
+  // lines (a failed write, out of memory, shows in its error flag), and on rank 0 the buffer of
+  // one round of lines; the search goes on only where every rank has them all.
+  SearchArrays<Ratio> arrays = allocate_search_arrays<Ratio>(length, chunks * kRatioChunk);
   const int piece_limit = std::min(kPieceBytes, INT_MAX / ranks);
-  std::unique_ptr<char[]> round;
-  if (rank == 0) round = allocate_array<char>(std::int64_t{piece_limit} * ranks);
-  int allocated = values && numerators && denominators && (rank != 0 || round) ? 1 : 0;
-  MPI_Allreduce(MPI_IN_PLACE, &allocated, 1, MPI_INT, MPI_MIN, comm);
-  if (allocated == 0) return RankSearch::out_of_memory;
-
-  std::int32_t* const value = values.get();
-  Ratio* const numerator = numerators.get();
-  Ratio* const denominator = denominators.get();
-  // The padding past the range is exchanged with the last chunk: give it defined contents.
-  std::fill(value + length, value + padded, 0);
-  std::fill(numerator + length, numerator + padded, 0);
-  std::fill(denominator + length, denominator + padded, 0);
-
-  // Ratio phase: this rank's chunks on its threads. MPI is called only outside the parallel
-  // regions, from the main thread, so each phase has a region of its own. Rank 0's thread 0
-  // draws the progress meter from rank 0's share, when it is wanted.
-  const PairTiling tiling = pair_tiling(core_caches());
-  double since = omp_get_wtime();
-  const double start = since;
-  ProgressMeter meter = start_progress(stderr, start);
-  ProgressMeter* const shown = rank == 0 && progress_wanted(out) ? &meter : nullptr;
-  std::int64_t tests = 0;
-  int threads = 0;
-#pragma omp parallel default(none) shared(low, length, value, numerator, denominator, rank, \
-                                              ranks, threads, shown) reduction(+ : tests)
-  {
-    tests += ratio_phase<Path>(low, length, value, numerator, denominator, rank, ranks, shown);
-    if (omp_get_thread_num() == 0) threads = omp_get_num_threads();
-  }
-  const double ratio_end = omp_get_wtime();
-  lap(since, times != nullptr ? &times->ratio : nullptr);
-
-  // Every rank's ratios to every rank.
-  exchange_chunks(value, chunks, ranks, comm);
-  exchange_chunks(numerator, chunks, ranks, comm);
-  exchange_chunks(denominator, chunks, ranks, comm);
-  lap(since, times != nullptr ? &times->exchange : nullptr);
-
-  // Pair phase: this rank's blocks of rows on its threads, the lines into a buffer. A failed
-  // write (out of memory) shows in the buffer's error flag.
+  const std::unique_ptr<char[]> round =
+      rank == 0 ? allocate_array<char>(std::int64_t{piece_limit} * ranks) : nullptr;
   char* text = nullptr;
   std::size_t size = 0;
-  std::FILE* lines = open_memstream(&text, &size);
-  std::int64_t pairs = 0;
-  std::uint64_t checksum = 0;
-  const double pair_start = omp_get_wtime();
-  if (lines != nullptr) {
-#pragma omp parallel default(none) shared(length, value, numerator, denominator, rank, ranks, \
-                                              lines, tiling, shown) reduction(+ : pairs, checksum)
-    {
-      PairTally tally;
-      static_cast<void>(pair_phase<Path>(length, value, numerator, denominator, rank, ranks, lines,
-                                         tally, tiling, shown));
-      pairs += tally.pairs;
-      checksum += tally.checksum;
-    }
+  std::FILE* const lines = open_memstream(&text, &size);
+  int failed[2] = {arrays && (rank != 0 || round) ? 0 : 1, lines == nullptr ? 1 : 0};
+  MPI_Allreduce(MPI_IN_PLACE, failed, 2, MPI_INT, MPI_MAX, comm);
+  if (failed[0] != 0 || failed[1] != 0) {
+    if (lines != nullptr) std::fclose(lines);
+    std::free(text);
+    return failed[0] != 0 ? RankSearch::out_of_memory : RankSearch::lines_lost;
   }
-  const double pair_end = omp_get_wtime();
-  if (shown != nullptr) end_progress(meter);
-  int lost = lines == nullptr || std::ferror(lines) != 0 ? 1 : 0;
-  if (lines != nullptr && std::fclose(lines) != 0) lost = 1;
+
+  // Every rank's ratios to every rank between the phases, from the main thread, thread 0 of the
+  // region; rank 0's thread 0 draws the progress meter from rank 0's share, where wanted.
+  RankTimes spent;
+  const auto exchange = [&] {
+    const double begin = omp_get_wtime();
+    exchange_chunks(arrays.values.get(), chunks, ranks, comm);
+    exchange_chunks(arrays.numerators.get(), chunks, ranks, comm);
+    exchange_chunks(arrays.denominators.get(), chunks, ranks, comm);
+    spent.exchange = omp_get_wtime() - begin;
+  };
+  std::FILE* const progress = rank == 0 && progress_wanted(out) ? stderr : nullptr;
+  SearchReport done = on_path(path, [&](auto chosen) {
+    constexpr KernelPath Path = chosen;
+    return search_share<Path>(low, length, arrays, rank, ranks, lines, progress, exchange);
+  });
+  int lost = std::ferror(lines) != 0 ? 1 : 0;
+  if (std::fclose(lines) != 0) lost = 1;
   const auto release = [](char* buffer) { std::free(buffer); };
   const std::unique_ptr<char, decltype(release)> owned_text(text, release);
-  values.reset();
-  numerators.reset();
-  denominators.reset();
-  lap(since, times != nullptr ? &times->pairs : nullptr);
+  arrays = {};
 
   // Every rank's lines to rank 0's stream, unless some rank lost some.
   MPI_Allreduce(MPI_IN_PLACE, &lost, 1, MPI_INT, MPI_MAX, comm);
   if (lost != 0) return RankSearch::lines_lost;
+  const double gather = omp_get_wtime();
   const bool written = gather_lines(text, size, round.get(), piece_limit, rank, ranks, comm, out);
-  lap(since, times != nullptr ? &times->output : nullptr);
+  spent.output = omp_get_wtime() - gather;
+  if (times != nullptr)
+    *times = {done.ratio_seconds, spent.exchange, done.pair_seconds, spent.output};
 
   // The whole search's work and answer on rank 0: every rank's counts summed; each phase's time
   // is rank 0's own.
-  std::int64_t counts[2] = {tests, pairs};
+  std::int64_t counts[2] = {done.candidate_tests, done.answer.pairs};
+  std::uint64_t* const checksum = &done.answer.checksum;
   MPI_Reduce(rank == 0 ? MPI_IN_PLACE : counts, counts, 2, MPI_INT64_T, MPI_SUM, 0, comm);
-  MPI_Reduce(rank == 0 ? MPI_IN_PLACE : &checksum, &checksum, 1, MPI_UINT64_T, MPI_SUM, 0, comm);
-  if (report != nullptr) {
-    *report = {threads, ratio_end - start, pair_end - pair_start, counts[0], counts[1], checksum};
-  }
+  MPI_Reduce(rank == 0 ? MPI_IN_PLACE : checksum, checksum, 1, MPI_UINT64_T, MPI_SUM, 0, comm);
+  done.candidate_tests = counts[0];
+  done.answer.pairs = counts[1];
+  if (report != nullptr) *report = done;
   return written ? RankSearch::done : RankSearch::write_failed;
 }
 
 }  // namespace
 
-template <typename Ratio>
-RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MPI_Comm comm,
-                        std::FILE* out, RankTimes* times, SearchReport* report) noexcept {
-  return on_path(path, [&](auto chosen) {
-    constexpr KernelPath Path = chosen;
-    return search_ranks_on<Path, Ratio>(low, high, comm, out, times, report);
-  });
+void take_job_output() noexcept {
+  // A process that mpirun started itself has one address for the job's launcher and its machine's
+  // daemon: its parent is mpirun, or a wrapper on mpirun's terminal (left alone, as are files and
+  // sockets). Output that mpirun is to tag, time-stamp, mark up or file stays with mpirun.
+  // NOLINTBEGIN(concurrency-mt-unsafe): read before any thread starts.
+  const char* launcher = std::getenv("OMPI_MCA_orte_hnp_uri");
+  const char* daemon = std::getenv("OMPI_MCA_orte_local_daemon_uri");
+  if (launcher == nullptr || daemon == nullptr || std::strcmp(launcher, daemon) != 0) return;
+  for (const char* option : {"tag_output", "timestamp_output", "xml_output", "output_filename"})
+    if (std::getenv(("OMPI_MCA_orte_" + std::string(option)).c_str()) != nullptr) return;
+  // NOLINTEND(concurrency-mt-unsafe)
+  const std::string job = "/proc/" + std::to_string(getppid()) + "/fd/1";
+  struct stat info {};  // of the link to the descriptor (its modes), then of its file
+  int fd = -1;
+  if (lstat(job.c_str(), &info) != 0 ? errno == ENOENT : (info.st_mode & S_IWUSR) == 0) {
+    fd = open("/dev/null", O_RDONLY | O_CLOEXEC);  // closed, or mpirun's own to read: no writes
+  } else if (stat(job.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode))) {
+    // Not blocking, so that a pipe with no reader fails (ENXIO) instead of waiting for one.
+    fd = open(job.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int ends[2] = {-1, -1};
+    if (fd < 0 && errno == ENXIO && pipe2(ends, O_CLOEXEC) == 0 && close(ends[0]) == 0)
+      fd = ends[1];
+    if (fd >= 0 && isatty(fd) != 0 && close(fd) == 0) fd = -1;
+  }
+  if (fd < 0) return;
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  dup2(fd, STDOUT_FILENO);
+  close(fd);
 }
-
-template RankSearch search_ranks<std::int32_t>(std::int32_t, std::int32_t, KernelPath, MPI_Comm,
-                                               std::FILE*, RankTimes*, SearchReport*) noexcept;
-template RankSearch search_ranks<std::int64_t>(std::int32_t, std::int32_t, KernelPath, MPI_Comm,
-                                               std::FILE*, RankTimes*, SearchReport*) noexcept;
 
 RankSearch search_ranks(std::int32_t low, std::int32_t high, KernelPath path, MPI_Comm comm,
                         std::FILE* out, RankTimes* times, SearchReport* report) noexcept {
   return needs_wide_ratios(low, high)
-             ? search_ranks<std::int64_t>(low, high, path, comm, out, times, report)
-             : search_ranks<std::int32_t>(low, high, path, comm, out, times, report);
+             ? search_ranks_on<std::int64_t>(low, high, path, comm, out, times, report)
+             : search_ranks_on<std::int32_t>(low, high, path, comm, out, times, report);
 }
 
 }  // namespace friendly

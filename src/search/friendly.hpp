@@ -1,6 +1,8 @@
-// Search driver: the three per-number arrays and the one parallel region that runs the ratio
-// phase, then the pair phase, over a range of numbers.
+// Search driver: the three per-number arrays and the one parallel region that runs a share of the
+// ratio phase, an exchange between the phases, and a share of the pair phase, over a range.
 #pragma once
+
+#include <omp.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -9,11 +11,15 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 
+#include "paths/cache_sizes.hpp"
 #include "paths/kernels.hpp"
+#include "search/output.hpp"
 #include "search/pair_phase.hpp"
 #include "search/placement.hpp"
 #include "search/ratio_phase.hpp"
+#include "support/contract.hpp"
 
 namespace friendly {
 
@@ -51,11 +57,84 @@ std::unique_ptr<T[]> allocate_array(std::int64_t count) {
 struct SearchReport {
   int threads = 0;                   // threads of the team that ran the region (0 on the GPU)
   double ratio_seconds = 0;          // from just before the region to the ratio phase's barrier
-  double pair_seconds = 0;           // from that barrier to the end of the region
+  double pair_seconds = 0;           // from that barrier, or the exchange after it, to the end
   std::int64_t candidate_tests = 0;  // the literal trial division's tests over the range
-  std::int64_t pairs = 0;            // pair lines printed
-  std::uint64_t checksum = 0;        // sum of pair_mix over the printed pairs, modulo 2^64
+  Answer answer;                     // the pair lines printed
 };
+
+// The arrays of a search: n, and its ratio's numerator and denominator, for each number.
+template <typename Ratio>
+struct SearchArrays {
+  std::unique_ptr<std::int32_t[]> values;
+  std::unique_ptr<Ratio[]> numerators;
+  std::unique_ptr<Ratio[]> denominators;
+
+  explicit operator bool() const noexcept { return values && numerators && denominators; }
+};
+
+// Arrays of count elements (at least one) for the length <= count numbers of a range, the
+// elements past length zeroed; an array that cannot be allocated is null.
+template <typename Ratio>
+SearchArrays<Ratio> allocate_search_arrays(std::int64_t length, std::int64_t count) {
+  SearchArrays<Ratio> arrays{allocate_array<std::int32_t>(count), allocate_array<Ratio>(count),
+                             allocate_array<Ratio>(count)};
+  if (arrays && count > length) {
+    std::fill(arrays.values.get() + length, arrays.values.get() + count, 0);
+    std::fill(arrays.numerators.get() + length, arrays.numerators.get() + count, 0);
+    std::fill(arrays.denominators.get() + length, arrays.denominators.get() + count, 0);
+  }
+  return arrays;
+}
+
+struct NoExchange {};  // nothing between the phases: the search of one process
+
+// Share `share` of `shares` (work_share.hpp) of the search of the length numbers from low into
+// arrays (allocated) on Path (available), in one parallel region: the ratio phase, then (unless
+// Exchange is NoExchange) exchange() on thread 0, the calling thread, while the team waits, then
+// the pair phase, printing on out; progress as search's. Returns what the share did and found.
+// A failed write stops the pair phase and shows in out's error flag.
+template <KernelPath Path, typename Ratio, typename Exchange = NoExchange>
+SearchReport search_share(std::int32_t low, std::int64_t length, const SearchArrays<Ratio>& arrays,
+                          int share, int shares, std::FILE* out, std::FILE* progress,
+                          Exchange&& exchange = {}) {
+  constexpr bool exchanges = !std::is_same_v<std::remove_cvref_t<Exchange>, NoExchange>;
+  FRIENDLY_ASSERT(length >= 0 && path_available(Path) && arrays);
+
+  // The ratio phase's barrier keeps every ratio stored before the exchange and any comparison,
+  // the exchange has a barrier of its own. Thread 0 reads the clock as it leaves the barrier,
+  // which adds no synchronisation, and alone draws the meter; the counts are summed at the end.
+  const PairTiling tiling = pair_tiling(core_caches());
+  std::int64_t tests = 0;
+  Answer answer;
+  int threads = 0;
+  const double start = omp_get_wtime();
+  double barrier = start;
+  double resumed = start;
+  ProgressMeter meter = start_progress(progress, start);
+  ProgressMeter* const shown = progress != nullptr ? &meter : nullptr;
+#pragma omp parallel default(none)                                                             \
+    shared(low, length, arrays, share, shares, out, threads, barrier, resumed, tiling, shown, \
+               exchange) reduction(+ : tests, answer)
+  {
+    tests += ratio_phase<Path>(low, length, arrays.values.get(), arrays.numerators.get(),
+                               arrays.denominators.get(), share, shares, shown);
+    if (omp_get_thread_num() == 0) {
+      barrier = omp_get_wtime();
+      threads = omp_get_num_threads();
+      if constexpr (exchanges) exchange();
+      resumed = exchanges ? omp_get_wtime() : barrier;
+    }
+    if constexpr (exchanges) {
+#pragma omp barrier
+    }
+    static_cast<void>(pair_phase<Path>(length, arrays.values.get(), arrays.numerators.get(),
+                                       arrays.denominators.get(), share, shares, out, answer,
+                                       tiling, shown));
+  }
+  const double stop = omp_get_wtime();
+  if (shown != nullptr) end_progress(meter);
+  return {threads, barrier - start, stop - resumed, tests, answer};
+}
 
 // The search of low..high (high >= low - 1) with ratio elements of type Ratio (int32_t where
 // needs_wide_ratios is false, else int64_t) at the given (available) placement, printing the

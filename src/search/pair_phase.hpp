@@ -8,28 +8,12 @@
 #include <cstdio>
 
 #include "paths/kernels.hpp"
+#include "search/output.hpp"
 #include "search/progress.hpp"
 #include "search/work_share.hpp"
 #include "support/contract.hpp"
 
 namespace friendly {
-
-// The pair line, exactly as the program prints it: the smaller number first.
-inline constexpr const char* kPairFormat = "%d and %d are FRIENDLY \n";
-
-// A 64-bit mix of the pair a, b (a first): the checksum of a set of pairs is the sum of their
-// mixes modulo 2^64, the same in any order. The finaliser of SplitMix64 spreads every input bit
-// over the whole word, so that pairs that differ in one number do not cancel out.
-constexpr std::uint64_t pair_mix(std::int32_t a, std::int32_t b) noexcept {
-  std::uint64_t x =
-      std::uint64_t{static_cast<std::uint32_t>(a)} << 32 | static_cast<std::uint32_t>(b);
-  x ^= x >> 30;
-  x *= 0xBF58476D1CE4E5B9U;
-  x ^= x >> 27;
-  x *= 0x94D049BB133111EBU;
-  x ^= x >> 31;
-  return x;
-}
 
 // How a thread shares its reads of the columns among its blocks of kRowBlock rows: it compares
 // a group of group_blocks blocks together against each tile of tile_bytes of numerators in turn.
@@ -121,12 +105,6 @@ bool scan_blocks(const std::int64_t* first_rows, int blocks, std::int64_t length
   return true;
 }
 
-// What one thread's share of the pair phase printed: its lines and their checksum (pair_mix).
-struct PairTally {
-  std::int64_t pairs = 0;
-  std::uint64_t checksum = 0;
-};
-
 // Comparisons of the block of kRowBlock rows (cut at length) that starts at first_row.
 constexpr double block_comparisons(std::int64_t first_row, std::int64_t length) noexcept {
   const std::int64_t rows = length - first_row < kRowBlock ? length - first_row : kRowBlock;
@@ -166,24 +144,21 @@ inline void pair_blocks_done(ProgressMeter* meter, double& own_done, const std::
 
 // The pair phase of rows i of share `share` of `shares` in blocks of kRowBlock rows
 // (work_share.hpp), each against every column j > i, on Path's kernels with the given tiling:
-// prints values[i] and values[j] on out with kPairFormat where the ratios are equal, and adds
-// each printed line to tally. Every thread of the enclosing parallel region must call it: its
+// prints the pair line of values[i] and values[j] on out where the ratios are equal, and adds
+// each printed pair to answer. Every thread of the enclosing parallel region must call it: its
 // loop deals the share's blocks out statically, so a thread's lines come in row, then column
 // order. Thread 0 draws progress, when not null, between its groups of blocks. A thread stops
 // scanning once out has an error; returns false if it did.
 template <KernelPath Path, typename Ratio>
 bool pair_phase(std::int64_t length, const std::int32_t* values, const Ratio* numerators,
-                const Ratio* denominators, int share, int shares, std::FILE* out, PairTally& tally,
+                const Ratio* denominators, int share, int shares, std::FILE* out, Answer& answer,
                 const PairTiling& tiling = PairTiling{},
                 ProgressMeter* progress = nullptr) noexcept {
   const std::int64_t own = share_length(length, kRowBlock, share, shares);
   const std::int64_t own_blocks = (own + kRowBlock - 1) / kRowBlock;
   const int threads = omp_get_num_threads();
   const auto print = [&](std::int64_t i, std::int64_t j) {
-    if (std::fprintf(out, kPairFormat, values[i], values[j]) < 0) return false;
-    ++tally.pairs;
-    tally.checksum += pair_mix(values[i], values[j]);
-    return true;
+    return print_pair(out, values[i], values[j], answer);
   };
   // A failed write (this thread's, or another's, seen in the stream's error flag at each block)
   // ends the scan: the run has failed, and what is left would only be lost.

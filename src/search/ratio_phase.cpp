@@ -39,9 +39,10 @@ std::int64_t divisor_sum_literal(std::int32_t n) noexcept {
 }
 
 std::int64_t divisor_sum(std::int32_t n, KernelPath path) noexcept {
-  return on_path(path, [n](auto chosen) {
+  std::int64_t tests = 0;
+  return on_path(path, [n, &tests](auto chosen) {
     constexpr KernelPath Path = chosen;
-    return divisor_sum<Path>(n);
+    return divisor_sum<Path>(n, tests);
   });
 }
 

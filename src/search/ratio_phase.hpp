@@ -109,13 +109,6 @@ std::int64_t divisor_sum(std::int32_t n, std::int64_t& tests) noexcept {
   }
 }
 
-// divisor_sum without the count of tests.
-template <KernelPath Path>
-std::int64_t divisor_sum(std::int32_t n) noexcept {
-  std::int64_t tests = 0;
-  return divisor_sum<Path>(n, tests);
-}
-
 // The literal loop's divisor sum of n, and on the given path.
 std::int64_t divisor_sum_literal(std::int32_t n) noexcept;
 std::int64_t divisor_sum(std::int32_t n, KernelPath path) noexcept;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cinttypes>
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <numeric>
@@ -89,19 +87,6 @@ std::uint32_t ratio_gcd(std::uint64_t sum, std::uint32_t n) noexcept {
     b = r;
   }
   return a;
-}
-
-std::string checksum_text(std::uint64_t checksum) {
-  char text[17];
-  std::snprintf(text, sizeof text, "%016" PRIx64, checksum);
-  return text;
-}
-
-std::string answer_mismatch(const Answer& searched, const Answer& sieved) {
-  if (searched.pairs == sieved.pairs && searched.checksum == sieved.checksum) return "";
-  return "validation failed: the search printed " + std::to_string(searched.pairs) +
-         " pairs with checksum " + checksum_text(searched.checksum) + ", the sieve finds " +
-         std::to_string(sieved.pairs) + " with checksum " + checksum_text(sieved.checksum);
 }
 
 std::int64_t validation_bytes(std::int32_t low, std::int32_t high) noexcept {

@@ -4,16 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+
+#include "search/output.hpp"
 
 namespace friendly {
-
-// The answer of a search as a user compares it: how many pairs, and their checksum (the sum of
-// pair_mix over the pairs, modulo 2^64, in any order).
-struct Answer {
-  std::int64_t pairs = 0;
-  std::uint64_t checksum = 0;
-};
 
 // Greatest common divisor of a divisor sum and its number n, 1 <= n < 2^31.
 std::uint32_t ratio_gcd(std::uint64_t sum, std::uint32_t n) noexcept;
@@ -26,12 +20,5 @@ std::int64_t validation_bytes(std::int32_t low, std::int32_t high) noexcept;
 // divisor, the ratios sorted, and every pair of equal ones counted. Numbers below 1 never pair.
 // False, with nothing in answer, when its memory cannot be allocated. Runs on the calling thread.
 bool validate_range(std::int32_t low, std::int32_t high, Answer& answer) noexcept;
-
-// A checksum as the program writes it: 16 hexadecimal digits.
-std::string checksum_text(std::uint64_t checksum);
-
-// The one-line reason why the search's answer and the sieve's differ, naming both counts and
-// checksums; empty when they agree.
-std::string answer_mismatch(const Answer& searched, const Answer& sieved);
 
 }  // namespace friendly

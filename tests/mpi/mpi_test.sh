@@ -4,7 +4,7 @@
 # Usage: mpi_test.sh GROUP PROGRAM MPI_PROGRAM MPIEXEC NUMPROC_FLAG [PREFLAGS...]
 #   GROUP: teams (ranks x threads), edges (small, empty and 64-bit ranges, no mpiexec),
 #   tcp (the between-node transport), options (report, validation, path choice, rank 0's command
-#   line for every rank), failures (refusals, memory, write errors).
+#   line for every rank), failures (refusals, memory, write errors, under mpiexec too).
 set -euo pipefail
 group=$1 program=$2 mpi_program=$3 mpiexec=$4 numproc_flag=$5
 shift 5
@@ -174,6 +174,24 @@ than the 102400000 bytes per rank that the address-space limit (ulimit -v) allow
     OMP_NUM_THREADS=2 "$mpi_program" 1 30000 >/dev/full 2>"$work/err" || status=$?
     : >"$work/out"
     check_one_error "one rank writing to /dev/full" 1 "cannot write standard output"
+    # Under mpiexec, the job's standard output lost: full, closed, or a pipe whose reader left
+    # (more lines than the pipe and the reader take).
+    job=("$mpiexec" "$numproc_flag" 3 "${preflags[@]}" "$mpi_program")
+    for lost in full closed pipe; do
+      status=0
+      rm -f "$work/status"
+      case $lost in
+        full) OMP_NUM_THREADS=1 "${job[@]}" 1 30000 >/dev/full 2>"$work/err" || status=$? ;;
+        closed) OMP_NUM_THREADS=1 "${job[@]}" 1 30000 >&- 2>"$work/err" || status=$? ;;
+        pipe)
+          { OMP_NUM_THREADS=1 "${job[@]}" 1 200000 2>"$work/err" || echo $? >"$work/status"; } |
+            head -c 100 >/dev/null
+          [[ ! -f "$work/status" ]] || status=$(cat "$work/status")
+          ;;
+      esac
+      : >"$work/out"
+      check_one_error "3 ranks writing to a $lost standard output" 1 "cannot write standard output"
+    done
     ;;
   *)
     fail "unknown group $group"
