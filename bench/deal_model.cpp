@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/command_line.hpp"
+#include "oracles.hpp"
 #include "search/friendly.hpp"
 
 namespace {

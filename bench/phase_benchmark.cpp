@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "oracles.hpp"
 #include "paths/cache_sizes.hpp"
 #include "search/friendly.hpp"
 #include "search/work_share.hpp"

@@ -1,22 +1,13 @@
-// Parsing of the bounds, of the whole command line and of the control-group files; write errors.
+// Parsing of the bounds and of the whole command line.
 #include <gtest/gtest.h>
 
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/command_line.hpp"
-#include "app/limits.hpp"
 #include "app/messages.hpp"
 
 namespace {
@@ -183,77 +174,6 @@ TEST(CommandLine, SearchOptionsComeBeforeTheBoundsInAnyOrder) {
   EXPECT_NE(error.find("unknown option '--report=xml'"), std::string::npos) << error;
   EXPECT_EQ(read({"--validate", "1"}, low, high, error), Command::refused);
   EXPECT_NE(error.find("missing HIGH"), std::string::npos) << error;
-}
-
-// A stream's sink whose first write fails and whose later writes succeed.
-struct FailingOnceSink {
-  int writes = 0;
-  std::string written;
-};
-
-ssize_t write_failing_once(void* cookie, const char* data, std::size_t size) {
-  auto& sink = *static_cast<FailingOnceSink*>(cookie);
-  if (sink.writes++ == 0) {
-    errno = EIO;
-    return -1;
-  }
-  sink.written.append(data, size);
-  return static_cast<ssize_t>(size);
-}
-
-TEST(WriteError, ReportsAWriteThatFailedBeforeTheLastFlush) {
-  FailingOnceSink sink;
-  cookie_io_functions_t io{};
-  io.write = write_failing_once;
-  std::FILE* stream = fopencookie(&sink, "w", io);
-  ASSERT_NE(stream, nullptr);
-  std::fputs("lost\n", stream);
-  EXPECT_NE(std::fflush(stream), 0);
-  std::fputs("kept\n", stream);
-  EXPECT_EQ(friendly::write_error(stream, "standard output"), "cannot write standard output");
-  EXPECT_EQ(sink.written, "kept\n");  // the last flush itself succeeded
-  std::fputs("more\n", stream);
-  std::clearerr(stream);
-  EXPECT_EQ(friendly::write_error(stream, "standard output"), "");
-  EXPECT_EQ(sink.written, "kept\nmore\n");
-  std::fclose(stream);
-}
-
-TEST(Limits, ControlGroupDirectoriesRunFromTheGroupUpToTheMountOfItsHierarchy) {
-  const std::string cgroups =
-      "12:pids:/user.slice/u1\n"
-      "4:cpu,memory:/box/app\n"
-      "0::/box/job\n";
-  // The memory hierarchy is mounted from /box down, as in a container; /outside is not shown.
-  const std::string mounts =
-      "30 25 0:26 / /sys/fs/cgroup rw,nosuid shared:4 - cgroup2 cgroup2 rw,nsdelegate\n"
-      "35 31 0:30 /box /mem rw shared:14 - cgroup cgroup rw,cpu,memory\n"
-      "36 31 0:31 / /sys/fs/cgroup/pids rw - cgroup cgroup rw,pids\n"
-      "37 31 0:32 /outside /elsewhere rw - cgroup cgroup rw,memory\n"
-      "38 25 0:5 / /proc rw - proc proc rw\n";
-  EXPECT_EQ(friendly::cgroup_directories("memory", cgroups, mounts),
-            (std::vector<std::string>{"/mem/app", "/mem", "/sys/fs/cgroup/box/job",
-                                      "/sys/fs/cgroup/box", "/sys/fs/cgroup"}));
-  EXPECT_EQ(
-      friendly::cgroup_directories("pids", cgroups, mounts),
-      (std::vector<std::string>{"/sys/fs/cgroup/pids/user.slice/u1",
-                                "/sys/fs/cgroup/pids/user.slice", "/sys/fs/cgroup/pids",
-                                "/sys/fs/cgroup/box/job", "/sys/fs/cgroup/box", "/sys/fs/cgroup"}));
-}
-
-TEST(Limits, ControlGroupMemoryLimitIsTheLeastOfItsGroupsFiles) {
-  // A v2 group without a limit ("max"), a v2 parent and a v1 group with one each.
-  const std::string base = ::testing::TempDir() + "friendly_cgroup_" + std::to_string(getpid());
-  const std::vector<std::string> groups = {base + "/job", base, base + "/v1"};
-  for (const std::string& group : groups)
-    std::filesystem::create_directories(group);
-  std::ofstream(groups[0] + "/memory.max") << "max\n";
-  std::ofstream(groups[1] + "/memory.max") << "5000000000\n";
-  std::ofstream(groups[2] + "/memory.limit_in_bytes") << "3000000000\n";
-  EXPECT_EQ(friendly::cgroup_memory_limit(groups), 3000000000);
-  EXPECT_EQ(friendly::cgroup_memory_limit({groups[0], groups[1]}), 5000000000);
-  EXPECT_EQ(friendly::cgroup_memory_limit({groups[0]}), -1);
-  std::filesystem::remove_all(base);
 }
 
 }  // namespace

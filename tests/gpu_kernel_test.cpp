@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "gpu/gpu_host.hpp"
+#include "gpu_host.hpp"
 #include "gpu_ratios.hpp"
+#include "oracles.hpp"
 #include "search/pair_phase.hpp"
 #include "search/ratio_phase.hpp"
 

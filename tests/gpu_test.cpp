@@ -14,7 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "child_process.hpp"
 #include "gpu/gpu.hpp"
+#include "memory_stream.hpp"
+#include "oracles.hpp"
 #include "paths/kernels.hpp"
 #include "reference.hpp"
 #include "search/friendly.hpp"
@@ -63,18 +66,13 @@ TEST(GpuSetup, NamesTheDriverAndRuntimeVersions) {
 template <typename Ratio>
 std::string search_text(std::int32_t low, std::int32_t high, friendly::Placement placement,
                         friendly::SearchReport& report) {
-  char* text = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&text, &size);
-  EXPECT_NE(out, nullptr);
-  if (out == nullptr) return "";
+  friendly_test::MemoryStream out;
+  EXPECT_NE(out.get(), nullptr);
+  if (out.get() == nullptr) return "";
   std::string error;
-  EXPECT_TRUE(friendly::search<Ratio>(low, high, placement, out, &report, nullptr, &error))
+  EXPECT_TRUE(friendly::search<Ratio>(low, high, placement, out.get(), &report, nullptr, &error))
       << error;
-  std::fclose(out);
-  std::string printed(text, size);
-  std::free(text);  // NOLINT(cppcoreguidelines-no-malloc): open_memstream's buffer
-  return printed;
+  return out.text();
 }
 
 // The pair lines of text in row, then column order: by their first number, then their second.
@@ -166,30 +164,22 @@ TEST_F(Gpu, ShortPairBufferGrowsAndThePairPhaseRunsAgain) {
 }
 
 TEST_F(Gpu, ProgramRunsOnTheGpuAndReportsTheDevice) {
-  const std::string dir = ::testing::TempDir();
-  const std::string out = dir + "friendly_gpu_out";
-  const std::string err = dir + "friendly_gpu_err";
   // The program of this build, or the one FRIENDLY_PROGRAM names (a build tree copied elsewhere).
   // NOLINTNEXTLINE(concurrency-mt-unsafe): the test process runs one thread.
   const char* named = std::getenv("FRIENDLY_PROGRAM");
   const std::string program = named != nullptr && *named != '\0' ? named : FRIENDLY_PROGRAM;
-  const std::string command = "FRIENDLY_KERNELS=gpu '" + program +
-                              "' --report --validate 1 2000 > '" + out + "' 2> '" + err + "'";
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): the test process runs one thread.
-  const int raw = std::system(command.c_str());
-  ASSERT_TRUE(raw != -1 && WIFEXITED(raw) && WEXITSTATUS(raw) == 0)
-      << friendly_test::read_file(err);
-  std::vector<std::string> lines = friendly_test::split_lines(friendly_test::read_file(out));
+  const friendly_test::ShellRun run =
+      friendly_test::run_shell("FRIENDLY_KERNELS=gpu '" + program + "' --report --validate 1 2000");
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> lines = friendly_test::split_lines(run.out);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back().rfind("Tempo total ", 0), 0U);
   lines.pop_back();
   EXPECT_EQ(lines, friendly_test::reference_lines(1, 2'000));
-  const std::string report = friendly_test::read_file(err);
+  const std::string& report = run.err;
   EXPECT_NE(report.find("  path: gpu\n"), std::string::npos) << report;
   EXPECT_NE(report.find("  device: "), std::string::npos) << report;
   EXPECT_NE(report.find("  validated: true\n"), std::string::npos) << report;
-  std::remove(out.c_str());
-  std::remove(err.c_str());
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include "app/report.hpp"
 #include "gpu/gpu_work.hpp"
 #include "gpu_ratios.hpp"
+#include "memory_stream.hpp"
+#include "oracles.hpp"
 #include "reference.hpp"
 #include "text_files.hpp"
 
@@ -288,28 +290,22 @@ TEST(GpuWork, PairsPrintInRowThenColumnOrderWithTheirChecksum) {
                                });
   }
   std::shuffle(keys.begin(), keys.end(), std::mt19937(3));
-  char* text = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&text, &size);
-  ASSERT_NE(out, nullptr);
+  friendly_test::MemoryStream out;
+  ASSERT_NE(out.get(), nullptr);
   friendly::Answer answer;
-  EXPECT_TRUE(friendly::print_pairs(keys, 1, out, answer));
-  std::fclose(out);
-  const std::string printed(text, size);
-  std::free(text);  // NOLINT(cppcoreguidelines-no-malloc): open_memstream's buffer
-  EXPECT_EQ(friendly_test::split_lines(printed), friendly_test::reference_lines(1, kHigh));
+  EXPECT_TRUE(friendly::print_pairs(keys, 1, out.get(), answer));
+  EXPECT_EQ(out.lines(), friendly_test::reference_lines(1, kHigh));
   EXPECT_EQ(answer.pairs, static_cast<std::int64_t>(keys.size()));
   EXPECT_EQ(answer.checksum, checksum);
 
   // Indices at both ends of the 32-bit range map back to their numbers.
   std::vector<std::uint64_t> edge = {friendly::pair_key(1, kMax), friendly::pair_key(0, 1)};
-  out = open_memstream(&text, &size);
-  ASSERT_NE(out, nullptr);
-  EXPECT_TRUE(friendly::print_pairs(edge, std::numeric_limits<std::int32_t>::min(), out, answer));
-  std::fclose(out);
-  EXPECT_EQ(std::string(text, size),
+  friendly_test::MemoryStream edge_out;
+  ASSERT_NE(edge_out.get(), nullptr);
+  EXPECT_TRUE(friendly::print_pairs(edge, std::numeric_limits<std::int32_t>::min(), edge_out.get(),
+                                    answer));
+  EXPECT_EQ(edge_out.text(),
             "-2147483648 and -2147483647 are FRIENDLY \n-2147483647 and -1 are FRIENDLY \n");
-  std::free(text);  // NOLINT(cppcoreguidelines-no-malloc): open_memstream's buffer
 }
 
 TEST(GpuReport, NamesTheDeviceAndItsSetupOnTheGpuPathOnly) {

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "child_process.hpp"
 #include "gpu/gpu.hpp"
 #include "paths/path_table.hpp"
 #include "reference.hpp"
@@ -33,32 +34,13 @@ using friendly_test::reference_lines;
 using friendly_test::sorted;
 using friendly_test::split_lines;
 
-struct ProgramRun {
-  int status = -1;  // exit status, or -1 when the program did not exit normally
-  std::string out;
-  std::string err;
-};
+using ProgramRun = friendly_test::ShellRun;
 
 // Runs the program through the shell with the given argument text (already quoted) and
 // environment prefix; stdout_redirect replaces the capture of standard output when given.
 ProgramRun run_program(const std::string& args, const std::string& env = "",
                        const std::string& stdout_redirect = "") {
-  const std::string dir = ::testing::TempDir();
-  const std::string out_path = dir + "friendly_out_" + std::to_string(getpid());
-  const std::string err_path = dir + "friendly_err_" + std::to_string(getpid());
-  const std::string command = env + " '" FRIENDLY_PROGRAM "' " + args + " " +
-                              (stdout_redirect.empty() ? "> '" + out_path + "'" : stdout_redirect) +
-                              " 2> '" + err_path + "'";
-  std::ofstream(out_path).close();
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): the test process runs one thread.
-  const int raw = std::system(command.c_str());
-  ProgramRun run;
-  run.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
-  run.out = read_file(out_path);
-  run.err = read_file(err_path);
-  std::remove(out_path.c_str());
-  std::remove(err_path.c_str());
-  return run;
+  return friendly_test::run_shell(env + " '" FRIENDLY_PROGRAM "' " + args + " " + stdout_redirect);
 }
 
 const std::regex kTimeLine(R"(Tempo total \d+\.\d{6} seconds)");

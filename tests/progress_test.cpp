@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "oracles.hpp"
 #include "search/progress.hpp"
 #include "search/ratio_phase.hpp"
 

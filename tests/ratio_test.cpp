@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kernel_paths.hpp"
+#include "oracles.hpp"
 #include "search/friendly.hpp"
 
 namespace {

@@ -16,62 +16,19 @@
 #include <string>
 #include <vector>
 
+#include "child_process.hpp"
 #include "sanitizers.hpp"
 #include "text_files.hpp"
 
 namespace {
 
+using friendly_test::spawn;
 using friendly_test::split_lines;
+using friendly_test::TempFile;
+using friendly_test::wait_for;
 
 const std::regex kPairLine(R"(-?\d+ and -?\d+ are FRIENDLY )");
 const std::regex kTimeLine(R"(Tempo total \d+\.\d{6} seconds)");
-
-// Standard streams and settings of a child process; -1 keeps the test's own descriptor.
-struct ChildSetup {
-  int in = -1;
-  int out = -1;
-  int err = -1;
-  const char* threads = nullptr;  // OMP_NUM_THREADS, when set
-  const char* kernels = nullptr;  // FRIENDLY_KERNELS, when set
-  bool ignore_sigpipe = false;
-  rlim_t file_size = 0;  // when set, files may grow to this many bytes
-};
-
-// Starts command (searched on PATH) with the given setup and returns its process id.
-pid_t spawn(const std::vector<std::string>& command, const ChildSetup& setup) {
-  std::vector<char*> argv;
-  argv.reserve(command.size() + 1);
-  for (const std::string& word : command)
-    argv.push_back(const_cast<char*>(word.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-
-  // Child: the descriptors, the signal disposition (inherited through exec), the team size.
-  for (const auto& [from, to] : {std::pair{setup.in, 0}, {setup.out, 1}, {setup.err, 2}}) {
-    if (from >= 0 && dup2(from, to) < 0) _exit(126);
-  }
-  std::signal(SIGPIPE, setup.ignore_sigpipe ? SIG_IGN : SIG_DFL);
-  if (setup.file_size != 0) {
-    const rlimit file_size{setup.file_size, setup.file_size};
-    if (setrlimit(RLIMIT_FSIZE, &file_size) != 0) _exit(126);
-  }
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): the child of fork has one thread.
-  if (setup.threads != nullptr) setenv("OMP_NUM_THREADS", setup.threads, 1);
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): the child of fork has one thread.
-  if (setup.kernels != nullptr) setenv("FRIENDLY_KERNELS", setup.kernels, 1);
-  execvp(argv[0], argv.data());
-  _exit(127);
-}
-
-// Waits for pid and returns its raw wait status.
-int wait_for(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return status;
-}
 
 // The write calls that pid, which has exited and is not yet reaped, made; -1 when this system does
 // not count them.
@@ -88,30 +45,6 @@ std::int64_t write_calls(pid_t pid) {
   }
   return -1;
 }
-
-// A file in the test's temporary folder, removed when the test ends.
-class TempFile {
- public:
-  explicit TempFile(const std::string& name)
-      : path_(::testing::TempDir() + "friendly_" + name + "_" + std::to_string(getpid())) {
-    fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  }
-  ~TempFile() {
-    close(fd_);
-    unlink(path_.c_str());
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  [[nodiscard]] int fd() const { return fd_; }
-
-  // The whole contents of the file.
-  [[nodiscard]] std::string text() const { return friendly_test::read_file(path_); }
-
- private:
-  std::string path_;
-  int fd_ = -1;
-};
 
 // Every pair line of a run with the given team size, sorted, after checking that each line is
 // whole and well formed and that the time line comes once, last.

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "kernel_paths.hpp"
+#include "memory_stream.hpp"
+#include "oracles.hpp"
 #include "reference.hpp"
 #include "search/friendly.hpp"
 #include "text_files.hpp"
@@ -20,34 +22,10 @@
 namespace {
 
 using friendly::KernelPath;
+using friendly_test::MemoryStream;
 using friendly_test::reference_lines;
 using friendly_test::sorted;
 using friendly_test::split_lines;
-
-// A stream in memory that the search prints on, and the lines printed on it.
-class MemoryStream {
- public:
-  MemoryStream() : stream_(open_memstream(&text_, &size_)) {}
-  ~MemoryStream() {
-    if (stream_ != nullptr) std::fclose(stream_);
-    std::free(text_);  // NOLINT(cppcoreguidelines-no-malloc): open_memstream's buffer
-  }
-  MemoryStream(const MemoryStream&) = delete;
-  MemoryStream& operator=(const MemoryStream&) = delete;
-
-  [[nodiscard]] std::FILE* get() const { return stream_; }
-
-  // The lines printed so far, in the order printed.
-  std::vector<std::string> lines() {
-    std::fflush(stream_);
-    return split_lines(std::string(text_, size_));
-  }
-
- private:
-  char* text_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* stream_;
-};
 
 // The lines of search<Ratio>(low, high) on path with a team of the given size.
 template <typename Ratio>

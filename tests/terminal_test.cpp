@@ -2,8 +2,6 @@
 // drawn on a long run whose output goes to a file, gone from the final screen, and never where
 // it would tear the output or is turned off.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,12 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "child_process.hpp"
 #include "reference.hpp"
 #include "text_files.hpp"
 
 namespace {
 
-using friendly_test::read_file;
 using friendly_test::split_lines;
 
 struct TerminalRun {
@@ -39,26 +37,14 @@ bool have_script() {
 // standard output and error on the terminal or, where asked, in files.
 TerminalRun run_in_terminal(const std::string& env, const std::string& args, bool out_to_file,
                             bool err_to_file) {
-  const std::string dir = ::testing::TempDir();
-  const std::string stem = dir + "friendly_terminal_" + std::to_string(getpid());
-  const std::string out_path = stem + ".out";
-  const std::string err_path = stem + ".err";
-  const std::string terminal_path = stem + ".terminal";
+  const friendly_test::TempFile out("terminal_out");
+  const friendly_test::TempFile err("terminal_err");
   std::string inner = env + " '" FRIENDLY_PROGRAM "' " + args;
-  if (out_to_file) inner += " > '" + out_path + "'";
-  if (err_to_file) inner += " 2> '" + err_path + "'";
-  const std::string command =
-      "script -qec \"" + inner + "\" /dev/null < /dev/null > '" + terminal_path + "' 2>&1";
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): the test process runs one thread.
-  const int raw = std::system(command.c_str());
-  TerminalRun run;
-  run.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
-  run.terminal = read_file(terminal_path);
-  run.out = read_file(out_path);
-  run.err = read_file(err_path);
-  for (const std::string& path : {out_path, err_path, terminal_path})
-    std::remove(path.c_str());
-  return run;
+  if (out_to_file) inner += " > '" + out.path() + "'";
+  if (err_to_file) inner += " 2> '" + err.path() + "'";
+  const friendly_test::ShellRun shell =
+      friendly_test::run_shell("script -qec \"" + inner + "\" /dev/null < /dev/null 2>&1");
+  return {shell.status, shell.out, out.text(), err.text()};
 }
 
 // The lines of the screen after a terminal has shown text: a carriage return goes back to the

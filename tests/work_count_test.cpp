@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "kernel_paths.hpp"
+#include "oracles.hpp"
 #include "paths/cache_sizes.hpp"
 #include "search/friendly.hpp"
 

@@ -1,8 +1,8 @@
 // The ratio and pair kernels' bodies, written once over an execution context: the CUDA build's
-// kernels (gpu_search.cu) run them on the device's threads, and the host executor (gpu_host.hpp)
-// runs them on host threads in the tests. A lane context gives the lane's index, the warp's
-// ballot and shuffles, and atomic adds; a block thread's context gives its thread and block
-// indices, the grid's blocks, the block's barrier, and atomic adds.
+// kernels (gpu_search.cu) run them on the device's threads, and the tests' host executor
+// (tests/support/gpu_host.hpp) runs them on host threads in the tests. A lane context gives the
+// lane's index, the warp's ballot and shuffles, and atomic adds; a block thread's context gives its
+// thread and block indices, the grid's blocks, the block's barrier, and atomic adds.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The GPU search's loop on the host side, written once over a device interface: allocations,
 // clears, the two phases' launches, the pair buffer's growth and the copies back. The CUDA build
-// runs it on CudaDevice (gpu_search.cu), the tests on HostDevice (gpu_host.hpp).
+// runs it on CudaDevice (gpu_search.cu), the tests on HostDevice (tests/support/gpu_host.hpp).
 //
 // A Device has: void* allocate(std::size_t bytes, const char* step); void release(void*);
 // void clear(void* data, std::size_t bytes, const char* step); void copy_to_host(void* host,

@@ -9,6 +9,7 @@
 #include "search/progress.hpp"
 #include "search/work_share.hpp"
 #include "support/contract.hpp"
+#include "support/integer_root.hpp"
 
 namespace friendly {
 
@@ -52,9 +53,6 @@ constexpr void store_ratio(std::int32_t n, std::int64_t sum, Ratio& numerator,
   denominator /= g;
 }
 
-// Largest r with r * r <= n, for n >= 0.
-std::int32_t integer_sqrt(std::int32_t n) noexcept;
-
 // Candidate tests that the literal trial division of n makes, from the limit it ended with:
 // candidates 2 to limit - 1, and limit itself when it is the square root of n.
 constexpr std::int64_t tests_below_limit(std::int32_t n, std::int32_t limit) noexcept {
@@ -77,7 +75,7 @@ std::int64_t divisor_sum_by_kernels(std::int32_t n, std::int64_t& tests) noexcep
   std::int64_t sum = std::int64_t{n} + 1;
   tests = 0;
   if (n <= 2) return sum;
-  const std::int32_t root = integer_sqrt(n);
+  const std::int32_t root = integer_root(n);
   std::int32_t limit = n;
   std::int32_t factor = 2;
   // The literal loop, skipping from one divisor to the next: each kernel call tests every
@@ -108,13 +106,6 @@ std::int64_t divisor_sum(std::int32_t n, std::int64_t& tests) noexcept {
     return divisor_sum_by_kernels<Path>(n, tests);
   }
 }
-
-// The literal loop's divisor sum of n, and on the given path.
-std::int64_t divisor_sum_literal(std::int32_t n) noexcept;
-std::int64_t divisor_sum(std::int32_t n, KernelPath path) noexcept;
-
-// Number of candidates that the trial division of n tests (computed from n's divisors).
-std::int64_t candidate_tests(std::int32_t n) noexcept;
 
 // The ratio phase of the numbers low + k, for every k of share `share` of `shares` in chunks of
 // kRatioChunk (work_share.hpp): stores n at values[k] and its reduced ratio at numerators[k]
