@@ -64,8 +64,9 @@ TEST(CacheSizes, SysfsSizesAndTheTilesTheyGive) {
     EXPECT_GE(tiling.group_blocks, 1);
     EXPECT_LE(tiling.group_blocks, friendly::kMaxGroupBlocks);
   }
-  EXPECT_EQ(friendly::pair_tiling({48 * 1024, 0}, friendly::tuning_named("zen5")).tile_bytes,
-            48 * 1024);
+  constexpr std::int64_t kLevel1 = std::int64_t{48} * 1024;
+  EXPECT_EQ(friendly::pair_tiling({kLevel1, 0}, friendly::tuning_named("zen5")).tile_bytes,
+            kLevel1);
 }
 
 }  // namespace

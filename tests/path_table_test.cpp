@@ -161,6 +161,7 @@ TEST(PathChoice, NamesEveryPathAndRefusesWhatThisMachineOrProgramCannotRun) {
 TEST(Tunings, ChosenByVendorFamilyModelAndCacheAndForcedByName) {
   using friendly::ProcessorId;
   using friendly::Vendor;
+  constexpr std::int64_t kKiB = 1024;
   const std::size_t zen5 = friendly::tuning_named("zen5");
   const std::size_t standard = friendly::tuning_named("standard");
   ASSERT_LT(zen5, friendly::kTuningCount);
@@ -168,11 +169,11 @@ TEST(Tunings, ChosenByVendorFamilyModelAndCacheAndForcedByName) {
   EXPECT_EQ(friendly::tuning_named("Zen5"), friendly::kTuningCount);
   // Zen 5 with its 48 KiB cache; smaller caches, the Ice Lake, the Zen 3 and processors that the
   // table does not know get the default.
-  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 26, 2, 48 * 1024}), zen5);
-  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 26, 2, 32 * 1024}), standard);
-  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::intel, 6, 106, 48 * 1024}), standard);
-  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 25, 1, 32 * 1024}), standard);
-  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::intel, 26, 2, 48 * 1024}), standard);
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 26, 2, 48 * kKiB}), zen5);
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 26, 2, 32 * kKiB}), standard);
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::intel, 6, 106, 48 * kKiB}), standard);
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 25, 1, 32 * kKiB}), standard);
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::intel, 26, 2, 48 * kKiB}), standard);
   EXPECT_EQ(friendly::tuning_for(ProcessorId{}), standard);
   // The names that the build runs the tests under are the table's.
   std::string names;
