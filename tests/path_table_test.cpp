@@ -175,6 +175,17 @@ TEST(Tunings, ChosenByVendorFamilyModelAndCacheAndForcedByName) {
   EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 25, 1, 32 * kKiB}), standard);
   EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::intel, 26, 2, 48 * kKiB}), standard);
   EXPECT_EQ(friendly::tuning_for(ProcessorId{}), standard);
+  // CPUID's leaf 1 EAX of a Zen 5, an Ice Lake server and a Zen 3 (stepping 1, 6 and 1).
+  EXPECT_EQ(friendly::tuning_for(friendly::decode_processor("AuthenticAMD", 0x00B00F21, 48 * kKiB)),
+            zen5);
+  const ProcessorId ice_lake = friendly::decode_processor("GenuineIntel", 0x000606A6, 48 * kKiB);
+  EXPECT_EQ(ice_lake.vendor, Vendor::intel);
+  EXPECT_EQ(ice_lake.family, 6);
+  EXPECT_EQ(ice_lake.model, 106);
+  const ProcessorId zen3 = friendly::decode_processor("AuthenticAMD", 0x00A00F11, 32 * kKiB);
+  EXPECT_EQ(zen3.family, 25);
+  EXPECT_EQ(zen3.model, 1);
+  EXPECT_EQ(friendly::decode_processor("HygonGenuine", 0x00B00F21, 0).vendor, Vendor::other);
   // The names that the build runs the tests under are the table's.
   std::string names;
   for (const friendly::Tuning& tuning : friendly::kTunings) {

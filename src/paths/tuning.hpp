@@ -106,7 +106,12 @@ std::size_t tuning_named(std::string_view name) noexcept;
 // matches it, else 0.
 std::size_t tuning_for(const ProcessorId& processor) noexcept;
 
-// This processor (CPUID and core_caches(), read once).
+// The processor that CPUID leaf 0's vendor string (EBX, EDX, ECX: twelve characters) and leaf
+// 1's EAX describe, with level1_data bytes of first-level data cache.
+ProcessorId decode_processor(std::string_view vendor, std::uint32_t leaf1_eax,
+                             std::int64_t level1_data) noexcept;
+
+// This processor (decode_processor of its CPUID and core_caches(), read once).
 ProcessorId this_processor() noexcept;
 
 // The tuning that the search runs: tuning_for(this_processor()) until choose_tuning.
