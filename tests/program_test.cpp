@@ -494,7 +494,8 @@ TEST(Program, TeamCountsThatTheRuntimeCannotKeepAreRefused) {
 TEST(Program, StacksTooSmallForThePairPhaseAreRefusedBeforeAnyWork) {
   if (sanitized()) GTEST_SKIP() << "sanitizer runtimes have thread and stack limits of their own";
   // The pair phase keeps some 70 KiB per thread on its stack (groups of up to kMaxGroupBlocks
-  // blocks); a stack of 16 KiB to 40 KiB overflowed in it when that was 34 KiB. The main thread runs the search alone with one thread.
+  // blocks); a stack of 16 KiB to 40 KiB overflowed in it when that was 34 KiB. The main thread
+  // runs the search alone with one thread.
   const struct {
     const char* setting;
     const char* limit;

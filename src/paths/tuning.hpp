@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 
 namespace friendly {
@@ -51,8 +52,8 @@ inline constexpr std::size_t kTuningCount = std::size(kTunings);
 
 // Every tuning within the kernels' limits, under a name of its own: the AVX-512 lanes' 32
 // registers hold at most six vectors of four registers each beside their constants, AVX2's 16
-// at most three; a stretch is stepped two candidates at a time and checked once, which pays for
-// itself from 4 steps on and stays exact for up to 32; a tile is at least a tenth of the cache.
+// at most three; a stretch is even (stepped two candidates at a time), from 4 to 32 steps (no
+// longer one was measured); a tile is at least a tenth of the cache.
 static_assert([] {
   for (std::size_t k = 0; k < kTuningCount; ++k) {
     const Tuning& t = kTunings[k];
