@@ -3,19 +3,24 @@
 // literal path) against the fast kernels, in candidate tests and pair comparisons per second; and
 // the pair phase on a sample of the rows of 1..2000000 against the same phase on 1..100000, on one
 // thread and on every thread, to show whether its rate holds once the ratios no longer fit in
-// cache.
+// cache. Every figure is under one tuning: the one that FRIENDLY_TUNING names, else this
+// processor's (bench/tune.sh runs it under each).
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/environment.hpp"
 #include "oracles.hpp"
 #include "paths/cache_sizes.hpp"
+#include "paths/tuning.hpp"
 #include "search/friendly.hpp"
 #include "search/work_share.hpp"
 #include "validate/validate.hpp"
@@ -205,11 +210,11 @@ void register_all() {
     }
   }
   // The large sample on one thread with other tilings around the chosen one: quarter, half and
-  // the whole first-level cache, groups of 32, 128 and 256 blocks.
+  // the whole first-level cache, groups of 64 to the most blocks.
   const friendly::CacheSizes caches = friendly::core_caches();
   const std::int64_t level1 = caches.level1_data > 0 ? caches.level1_data : std::int64_t{32} * 1024;
   for (const std::int64_t tile_bytes : {level1 / 4, level1 / 2, level1}) {
-    for (const int group_blocks : {32, 128, 256}) {
+    for (const int group_blocks : {64, 256, friendly::kMaxGroupBlocks}) {
       const friendly::PairTiling other{tile_bytes / 64 * 64, group_blocks};
       const std::string name = "PairPhaseTiling/1.." + std::to_string(kLargeHigh) +
                                "/tile:" + std::to_string(other.tile_bytes / 1024) +
@@ -226,6 +231,15 @@ void register_all() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::size_t tuning = 0;
+  std::string error;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
+  if (!friendly::read_tuning_choice(std::getenv(friendly::kTuningVariable), tuning, error)) {
+    std::fprintf(stderr, "phase_benchmarks: %s\n", error.c_str());
+    return 2;
+  }
+  friendly::choose_tuning(tuning);
+  benchmark::AddCustomContext("tuning", friendly::kTunings[friendly::chosen_tuning()].name);
   register_all();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -1,5 +1,6 @@
 // The core's caches as sysfs describes them, and the pair phase's tiles sized from them.
 #include "paths/cache_sizes.hpp"
+#include "paths/tuning.hpp"
 
 #include <gtest/gtest.h>
 
@@ -52,16 +53,20 @@ TEST(CacheSizes, SysfsSizesAndTheTilesTheyGive) {
   for (const char* bad : {"", "K", "-32K", "32Q", "32K extra", "99999999999999999999K"})
     EXPECT_EQ(friendly::cache_size_bytes(bad), 0) << bad;
 
-  // Half the first-level cache, 64-byte lines, between 4 and 256 KiB; 16 KiB when unknown.
+  // Under the standard tuning, half the first-level cache, 64-byte lines, between 4 and 256 KiB;
+  // 16 KiB when unknown. The zen5 tuning takes it whole.
   const std::pair<std::int64_t, std::int64_t> tiles[] = {
       {48 * 1024, 24 * 1024}, {32 * 1024, 16 * 1024}, {0, 16 * 1024},
       {4000, 4 * 1024},       {1 << 30, 256 * 1024},  {80 * 1000, 40000 / 64 * 64}};
   for (const auto& [level1, tile] : tiles) {
-    const friendly::PairTiling tiling = friendly::pair_tiling({level1, 0});
+    const friendly::PairTiling tiling = friendly::pair_tiling({level1, 0}, 0);
     EXPECT_EQ(tiling.tile_bytes, tile) << level1;
     EXPECT_GE(tiling.group_blocks, 1);
     EXPECT_LE(tiling.group_blocks, friendly::kMaxGroupBlocks);
   }
+  constexpr std::int64_t kLevel1 = std::int64_t{48} * 1024;
+  EXPECT_EQ(friendly::pair_tiling({kLevel1, 0}, friendly::tuning_named("zen5")).tile_bytes,
+            kLevel1);
 }
 
 }  // namespace

@@ -48,7 +48,10 @@ std::int64_t peak_of(Run&& run) {
 
 TEST(Memory, TheValidationAllocatesWhatTheMemoryCheckCounts) {
   const std::int32_t ranges[][2] = {{1, 100'000}, {-50, 70'000}, {2'000'000'000, 2'000'001'000}};
-  for (const auto& [low, high] : ranges) {
+  // Plain copies of the bounds: clang 14 cannot capture structured bindings in a lambda.
+  for (const auto& range : ranges) {
+    const std::int32_t low = range[0];
+    const std::int32_t high = range[1];
     friendly::Answer answer;
     const std::int64_t used =
         peak_of([&] { ASSERT_TRUE(friendly::validate_range(low, high, answer)); });
@@ -60,7 +63,9 @@ TEST(Memory, TheSearchAllocatesWhatTheMemoryCheckCounts) {
   std::FILE* out = std::fopen("/dev/null", "w");
   ASSERT_NE(out, nullptr);
   const std::int32_t ranges[][2] = {{1, 50'000}, {-10, 30'000}};
-  for (const auto& [low, high] : ranges) {
+  for (const auto& range : ranges) {
+    const std::int32_t low = range[0];
+    const std::int32_t high = range[1];
     const std::int64_t used = peak_of([&] {
       ASSERT_TRUE(friendly::search<std::int32_t>(low, high, friendly::fastest_path(), out));
     });

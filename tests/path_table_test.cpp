@@ -2,6 +2,7 @@
 // fall-back from a GPU that cannot be set up, and FRIENDLY_KERNELS.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 #include "gpu/gpu.hpp"
 #include "paths/cpu_features.hpp"
 #include "paths/path_table.hpp"
+#include "paths/tuning.hpp"
 #include "search/placement.hpp"
 
 namespace {
@@ -155,3 +157,51 @@ TEST(PathChoice, NamesEveryPathAndRefusesWhatThisMachineOrProgramCannotRun) {
 }
 
 }  // namespace
+
+TEST(Tunings, ChosenByVendorFamilyModelAndCacheAndForcedByName) {
+  using friendly::ProcessorId;
+  using friendly::Vendor;
+  constexpr std::int64_t kKiB = 1024;
+  const std::size_t zen5 = friendly::tuning_named("zen5");
+  const std::size_t standard = friendly::tuning_named("standard");
+  ASSERT_LT(zen5, friendly::kTuningCount);
+  EXPECT_EQ(standard, 0U);
+  EXPECT_EQ(friendly::tuning_named("Zen5"), friendly::kTuningCount);
+  // Zen 5 with its 48 KiB cache; smaller caches, the Ice Lake, the Zen 3 and processors that the
+  // table does not know get the default.
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 26, 2, 48 * kKiB}), zen5);
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 26, 2, 32 * kKiB}), standard);
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::intel, 6, 106, 48 * kKiB}), standard);
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 25, 1, 32 * kKiB}), standard);
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::intel, 26, 2, 48 * kKiB}), standard);
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{}), standard);
+  // CPUID's leaf 1 EAX of a Zen 5, an Ice Lake server and a Zen 3 (stepping 1, 6 and 1).
+  EXPECT_EQ(friendly::tuning_for(friendly::decode_processor("AuthenticAMD", 0x00B00F21, 48 * kKiB)),
+            zen5);
+  const ProcessorId ice_lake = friendly::decode_processor("GenuineIntel", 0x000606A6, 48 * kKiB);
+  EXPECT_EQ(ice_lake.vendor, Vendor::intel);
+  EXPECT_EQ(ice_lake.family, 6);
+  EXPECT_EQ(ice_lake.model, 106);
+  const ProcessorId zen3 = friendly::decode_processor("AuthenticAMD", 0x00A00F11, 32 * kKiB);
+  EXPECT_EQ(zen3.family, 25);
+  EXPECT_EQ(zen3.model, 1);
+  EXPECT_EQ(friendly::decode_processor("HygonGenuine", 0x00B00F21, 0).vendor, Vendor::other);
+  // The names that the build runs the tests under are the table's.
+  std::string names;
+  for (const friendly::Tuning& tuning : friendly::kTunings) {
+    if (!names.empty()) names += ',';
+    names += tuning.name;
+  }
+  EXPECT_EQ(names, FRIENDLY_TUNING_NAMES);
+
+  std::size_t tuning = friendly::kTuningCount;
+  std::string error;
+  EXPECT_TRUE(friendly::read_tuning_choice("", tuning, error));
+  EXPECT_EQ(tuning, friendly::tuning_for(friendly::this_processor()));
+  EXPECT_TRUE(friendly::read_tuning_choice("zen5", tuning, error));
+  EXPECT_EQ(tuning, zen5);
+  EXPECT_FALSE(friendly::read_tuning_choice("fast", tuning, error));
+  EXPECT_EQ(tuning, zen5);
+  EXPECT_EQ(error, std::string("FRIENDLY_TUNING 'fast' names no tuning; the tunings are ") +
+                       friendly::tuning_names());
+}

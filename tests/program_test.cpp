@@ -18,6 +18,7 @@
 #include "child_process.hpp"
 #include "gpu/gpu.hpp"
 #include "paths/path_table.hpp"
+#include "paths/tuning.hpp"
 #include "reference.hpp"
 #include "sanitizers.hpp"
 #include "search/placement.hpp"
@@ -261,12 +262,37 @@ TEST(Paths, AnUnknownOrUnrunnablePathIsRefusedBeforeAnyWork) {
   }
 }
 
+TEST(Tunings, EveryTuningPrintsTheSameLinesInTheSameOrderAndAnUnknownOneIsRefused) {
+  // One thread prints in row, then column order, whatever the tuning; the report names it, and
+  // the default is this processor's.
+  const std::vector<std::string> expected = reference_lines(1, 30000);
+  for (const friendly::Tuning& tuning : friendly::kTunings) {
+    const std::string env = std::string("OMP_NUM_THREADS=1 FRIENDLY_TUNING=") + tuning.name;
+    const ProgramRun run = run_program("--report 1 30000", env);
+    ASSERT_EQ(run.status, 0) << env << ": " << run.err;
+    const std::vector<std::string> lines = split_lines(run.out);
+    ASSERT_FALSE(lines.empty()) << env;
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.end() - 1), expected) << env;
+    EXPECT_EQ(report_value(run.err, "tuning"), tuning.name);
+  }
+  const std::string chosen =
+      friendly::kTunings[friendly::tuning_for(friendly::this_processor())].name;
+  EXPECT_EQ(report_value(run_program("--report 1 30").err, "tuning"), chosen);
+  const ProgramRun run = run_program("1 30", "FRIENDLY_TUNING=fastest");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, std::string("friendlyNumbers: FRIENDLY_TUNING 'fastest' names no tuning; "
+                                 "the tunings are ") +
+                         friendly::tuning_names() + "\n");
+}
+
 TEST(Report, BothFormatsGoToStandardErrorWithTheSameKeys) {
   const char* keys[] = {"version",
                         "compiler",
                         "openmp",
                         "processor",
                         "path",
+                        "tuning",
                         "threads",
                         "low",
                         "high",
@@ -449,8 +475,9 @@ TEST(Program, TeamCountsThatTheRuntimeCannotKeepAreRefused) {
 
 TEST(Program, StacksTooSmallForThePairPhaseAreRefusedBeforeAnyWork) {
   if (sanitized()) GTEST_SKIP() << "sanitizer runtimes have thread and stack limits of their own";
-  // The pair phase keeps some 34 KiB per thread on its stack; a stack of 16 KiB to 40 KiB
-  // overflowed in it. The main thread runs the search alone with one thread.
+  // The pair phase keeps some 70 KiB per thread on its stack (groups of up to kMaxGroupBlocks
+  // blocks); a stack of 16 KiB to 40 KiB overflowed in it when that was 34 KiB. The main thread
+  // runs the search alone with one thread.
   const struct {
     const char* setting;
     const char* limit;
@@ -469,8 +496,8 @@ TEST(Program, StacksTooSmallForThePairPhaseAreRefusedBeforeAnyWork) {
                             std::string(limit) + " allows\n")))
         << run.err;
   }
-  // Stacks of 64 KiB hold it.
-  EXPECT_EQ(pair_lines(run_program("1 300", "OMP_NUM_THREADS=2 OMP_STACKSIZE=64K")).size(), 8u);
+  // Stacks of 128 KiB hold it.
+  EXPECT_EQ(pair_lines(run_program("1 300", "OMP_NUM_THREADS=2 OMP_STACKSIZE=128K")).size(), 8u);
 }
 
 TEST(Program, TeamsBeyondTheMachinesMemoryAreRefused) {

@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 
+#include "paths/tuning.hpp"
 #include "search/friendly.hpp"
 #include "search/placement.hpp"
 
@@ -157,6 +158,9 @@ std::string usage_text(const char* program) {
          "here " +
          available_path_names() +
          ").\n"
+         "Tuning of the kernels: FRIENDLY_TUNING=" +
+         std::string(tuning_names()) +
+         " (default: this processor's).\n"
          "Progress line on a terminal while the output goes elsewhere: FRIENDLY_PROGRESS=0 turns "
          "it off.\n";
 }

@@ -62,7 +62,8 @@ bool paths_chosen_everywhere(friendly::Placement& placement, int rank) {
   if (rank == 0) {
     complain(own != 0 ? error
                       : std::string("another rank refuses its environment: ") +
-                            friendly::kPathVariable + " names a path that it cannot run, or " +
+                            friendly::kPathVariable + " names a path that it cannot run, " +
+                            friendly::kTuningVariable + " names no tuning, or " +
                             friendly::kProgressVariable + " is neither 0 nor 1");
   }
   return false;

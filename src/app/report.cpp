@@ -1,5 +1,6 @@
 #include "app/report.hpp"
 
+#include "paths/tuning.hpp"
 #include "validate/validate.hpp"
 
 #include <cpuid.h>
@@ -126,6 +127,7 @@ std::string format_report(const RunReport& run, ReportFormat format) {
       {"openmp", {openmp_runtime(), true}},
       {"processor", {processor_name(), true}},
       {"path", {placement_name(run.placement), true}},
+      {"tuning", {kTunings[chosen_tuning()].name, true}},
       {"threads", {std::to_string(search.threads), false}}};
   if (run.ranks > 0) fields.push_back({"ranks", {std::to_string(run.ranks), false}});
   if (run.placement.device == Device::gpu) {

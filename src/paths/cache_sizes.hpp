@@ -2,6 +2,7 @@
 // them, and the pair phase's tiling sized from them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -27,7 +28,10 @@ CacheSizes sysfs_caches(const std::string& folder);
 // thread's cannot be read), else sysconf's; sizes not reported by either are 0.
 CacheSizes core_caches() noexcept;
 
-// The pair phase's tiling for a core with these caches.
+// The pair phase's tiling for a core with these caches under tuning (an index in kTunings).
+PairTiling pair_tiling(const CacheSizes& caches, std::size_t tuning) noexcept;
+
+// The same under the tuning chosen (chosen_tuning()).
 PairTiling pair_tiling(const CacheSizes& caches) noexcept;
 
 }  // namespace friendly

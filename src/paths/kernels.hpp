@@ -10,9 +10,11 @@
 // function defined here could be linked into another path in that path's instruction set.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "paths/path_table.hpp"
+#include "paths/tuning.hpp"
 
 namespace friendly {
 
@@ -32,9 +34,17 @@ std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32
 // Same result, each candidate's remainder derived from the previous one's without division
 // (n = q f + r gives n = q (f + 1) + r - q, corrected once); a path may divide instead in a range
 // too short for its lanes. Requires 2 <= from and from * from >= n, where quotients never exceed
-// their candidates.
+// their candidates. The lanes are those of the first tuning (kTunings[0]).
 template <KernelPath Path>
 std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept;
+
+// A stepping kernel: next_divisor_stepping's contract, under one tuning.
+using StepKernel = std::int32_t (*)(std::int32_t n, std::int32_t from, std::int32_t to) noexcept;
+
+// Path's stepping kernel compiled for tuning (an index in kTunings), taken once per search: a
+// path compiles one for each tuning of the table, or one for all where it has nothing to tune.
+template <KernelPath Path>
+StepKernel stepping_kernel(std::size_t tuning) noexcept;
 
 // Bit r (r < rows <= 8) set when row i = first_row + r has the same ratio as some column j with
 // max(from, i + 1) <= j < to, comparing numerators first and denominators only when those match.
@@ -48,10 +58,10 @@ std::uint32_t matching_rows(const Ratio* numerators, const Ratio* denominators,
 template <KernelPath Path, typename Ratio>
 std::int64_t find_equal(Ratio x, const Ratio* values, std::int64_t from, std::int64_t to) noexcept;
 
-// The kernels of Path, defined in that path's source from its own internal functions (dividing,
-// stepping: as the two next_divisor kernels; matching, finding: function templates over Ratio
-// as matching_rows and find_equal): one line per path. Explicit specialisations are the path
-// object's own strong symbols, so no copy of them is shared with another path.
+// The kernels of Path, defined in that path's source from its own internal functions (dividing:
+// as next_divisor_dividing; stepping: as stepping_kernel; matching, finding: function templates
+// over Ratio as matching_rows and find_equal): one line per path. Explicit specialisations are
+// the path object's own strong symbols, so no copy of them is shared with another path.
 #define FRIENDLY_PATH_KERNELS(Path, dividing, stepping, matching, finding)    \
   template <>                                                                 \
   std::int32_t next_divisor_dividing<Path>(std::int32_t n, std::int32_t from, \
@@ -61,7 +71,11 @@ std::int64_t find_equal(Ratio x, const Ratio* values, std::int64_t from, std::in
   template <>                                                                 \
   std::int32_t next_divisor_stepping<Path>(std::int32_t n, std::int32_t from, \
                                            std::int32_t to) noexcept {        \
-    return stepping(n, from, to);                                             \
+    return stepping(0)(n, from, to);                                          \
+  }                                                                           \
+  template <>                                                                 \
+  StepKernel stepping_kernel<Path>(std::size_t tuning) noexcept {             \
+    return stepping(tuning);                                                  \
   }                                                                           \
   FRIENDLY_PATH_PAIR_KERNELS(Path, std::int32_t, matching, finding)           \
   FRIENDLY_PATH_PAIR_KERNELS(Path, std::int64_t, matching, finding)

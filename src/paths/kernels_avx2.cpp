@@ -3,8 +3,10 @@
 // AVX2 instruction can leak into another path through the linker's choice of one copy.
 #include <immintrin.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "paths/kernels.hpp"
 #include "support/contract.hpp"
@@ -15,13 +17,9 @@ namespace {
 
 #include "paths/work_tally.inc"
 
-// Lanes of the stepping kernel, three vectors of eight: 24 independent segments hide the
-// dependency chain of each remainder update (fewer leave it exposed, more spill registers).
-constexpr int kStepVectors = 3;
-constexpr std::int32_t kStepLanes = 8 * kStepVectors;
-static_assert(kStepVectors >= 1 && kStepLanes <= 32,
-              "the lanes that met a divisor are one bit each of a 32-bit mask");
-// Shortest segment worth the lanes' setup (one division each).
+// The stepping kernel's lanes are Vectors vectors of eight (the tuning's avx2_vectors):
+// independent segments that hide the dependency chain of each remainder update (fewer leave it
+// exposed, more spill registers). Shortest segment worth the lanes' setup (one division each).
 constexpr std::int32_t kMinSegment = 16;
 
 // Eight stepping lanes: candidate f, n = q f + r, and the unsigned minimum of the remainders
@@ -111,23 +109,29 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   return next_divisor_dividing<KernelPath::portable>(n, f, to);
 }
 
-// The first divisor of n in [from, to), or to, by stepping the remainders in kStepLanes
+// The first divisor of n in [from, to), or to, by stepping the remainders in 8 Vectors
 // segments.
+template <int Vectors>
 std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+  constexpr int kStepVectors = Vectors;
+  constexpr std::int32_t kStepLanes = 8 * kStepVectors;
+  constexpr std::size_t kLaneCount = kStepLanes;
+  static_assert(kStepVectors >= 1 && kStepLanes <= 32,
+                "the lanes that met a divisor are one bit each of a 32-bit mask");
   FRIENDLY_ASSERT(2 <= from && from <= to && std::int64_t{from} * from >= n);
   const std::int32_t segment = (to - from) / kStepLanes;
   if (segment < kMinSegment) return next_divisor_stepping<KernelPath::portable>(n, from, to);
 
   // Lane k walks the candidates from + k segment ... from + (k + 1) segment - 1.
-  alignas(32) std::int32_t start[kStepLanes];
-  alignas(32) std::int32_t quotient[kStepLanes];
-  alignas(32) std::int32_t remainder[kStepLanes];
+  alignas(32) std::int32_t start[kLaneCount];
+  alignas(32) std::int32_t quotient[kLaneCount];
+  alignas(32) std::int32_t remainder[kLaneCount];
   for (std::int32_t k = 0; k < kStepLanes; ++k) {
     start[k] = from + k * segment;
     quotient[k] = n / start[k];
     remainder[k] = n % start[k];
   }
-  Lanes lanes[kStepVectors];
+  Lanes lanes[std::size_t{kStepVectors}];
   for (int v = 0; v < kStepVectors; ++v) {
     const std::ptrdiff_t first = std::ptrdiff_t{8} * v;
     lanes[v] = load_lanes(start + first, quotient + first, remainder + first);
@@ -153,6 +157,19 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
     return next_divisor_stepping<KernelPath::portable>(n, lane_start, lane_start + segment);
   }
   return next_divisor_stepping<KernelPath::portable>(n, from + kStepLanes * segment, to);
+}
+
+// The stepping kernel of each tuning of the table, in its order.
+template <std::size_t... Tuning>
+constexpr std::array<StepKernel, kTuningCount> steppings(std::index_sequence<Tuning...> /*rows*/) {
+  return {&stepping<kTunings[Tuning].avx2_vectors>...};
+}
+constexpr std::array<StepKernel, kTuningCount> kSteppings =
+    steppings(std::make_index_sequence<kTuningCount>{});
+
+// The stepping kernel of the tuning.
+StepKernel tuned(std::size_t tuning) noexcept {
+  return kSteppings[tuning < kTuningCount ? tuning : 0];
 }
 
 // Lane operations for 32-bit and 64-bit elements.
@@ -284,6 +301,6 @@ std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The avx2 path's kernels.
-FRIENDLY_PATH_KERNELS(KernelPath::avx2, dividing, stepping, matching_rows_vector, find_equal_vector)
+FRIENDLY_PATH_KERNELS(KernelPath::avx2, dividing, tuned, matching_rows_vector, find_equal_vector)
 
 }  // namespace friendly

@@ -13,7 +13,10 @@
 #pragma GCC diagnostic pop
 #endif
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "paths/kernels.hpp"
 #include "support/contract.hpp"
@@ -25,19 +28,12 @@ namespace {
 #include "paths/lane_masks.inc"
 #include "paths/work_tally.inc"
 
-// Lanes of the stepping kernel, three vectors of sixteen: 48 independent segments keep both
-// vector ports busy while each remainder waits on its own update.
-constexpr std::int32_t kStepLanes = 48;
-constexpr int kStepVectors = kStepLanes / 16;
-static_assert(kStepLanes % 16 == 0 && kStepLanes <= 64,
-              "whole vectors, whose lanes that met a divisor are one bit each of a 64-bit mask");
-// Shortest segment worth the lanes' setup; shorter stretches are tested by division, sixteen
+// The stepping kernel's lanes are Vectors vectors of sixteen (the tuning's avx512_vectors):
+// independent segments that keep the vector pipes busy while each remainder waits on its own
+// update; and it tries Stretch steps (avx512_stretch) at a time without corrections. Shortest
+// segment worth the lanes' setup; shorter stretches are tested by division, sixteen
 // (or, from 2^24 on, eight) candidates at a time.
 constexpr std::int32_t kMinSegment = 8;
-// Steps that a vector of lanes first tries without corrections, checked once at their end: far
-// above the square root of n, where q is small against f, most such stretches need none.
-constexpr std::int32_t kStretch = 8;
-static_assert(kStretch >= 2 && kStretch % 2 == 0, "a stretch is stepped two candidates at a time");
 // The block's rows fill one vector of eight lanes (block_rows).
 static_assert(kRowBlock == 8);
 
@@ -109,19 +105,22 @@ inline void test_and_move_twice(Lanes& lanes) {
   lanes.next = _mm512_add_epi32(lanes.next, _mm512_set1_epi32(2));
 }
 
-// kStretch steps of the lanes without corrections, r - q each: exact as long as no remainder
+// Stretch steps of the lanes without corrections, r - q each: exact as long as no remainder
 // goes below 0, and as they only decrease (q >= 0), exactly when the last one is still >= 0. Then
 // the lanes move on and it returns true; otherwise smallest alone has taken remainders that were
-// either exact or negative (never 0), and it returns false.
+// either exact or negative (never 0), and it returns false. Far above the square root of n,
+// where q is small against f, most such stretches need no correction.
+template <int Stretch>
 inline bool test_and_move_uncorrected(Lanes& lanes) {
+  static_assert(Stretch >= 2 && Stretch % 2 == 0, "a stretch is stepped two candidates at a time");
   __m512i r = lanes.r;
-  for (int k = 0; k < kStretch; ++k) {
+  for (int k = 0; k < Stretch; ++k) {
     lanes.smallest = _mm512_min_epu32(lanes.smallest, r);
     r = _mm512_sub_epi32(r, lanes.q);
   }
   if (_mm512_movepi32_mask(r) != 0) return false;
   lanes.r = r;
-  lanes.next = _mm512_add_epi32(lanes.next, _mm512_set1_epi32(kStretch));
+  lanes.next = _mm512_add_epi32(lanes.next, _mm512_set1_epi32(Stretch));
   return true;
 }
 
@@ -177,44 +176,47 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
 }
 
 // Bit v set where vector v's first lane, whose quotient is the largest against its candidate,
-// expects less than one correction in a stretch of kStretch steps of all sixteen lanes (it
+// expects less than one correction in a stretch of Stretch steps of all sixteen lanes (it
 // needs one about every f / q steps).
-unsigned uncorrected_vectors(const Lanes (&lanes)[kStepVectors]) {
+template <int Vectors, int Stretch>
+unsigned uncorrected_vectors(const Lanes (&lanes)[std::size_t{Vectors}]) {
   unsigned vectors = 0;
-  for (int v = 0; v < kStepVectors; ++v) {
+  for (int v = 0; v < Vectors; ++v) {
     const std::int32_t f = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].next)) - 1;
     const std::int32_t q = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].q));
-    if (std::int64_t{q} * 16 * kStretch < f) vectors |= 1U << v;
+    if (std::int64_t{q} * 16 * Stretch < f) vectors |= 1U << v;
   }
   return vectors;
 }
 
-// Moves every lane kStretch candidates on, testing each: each vector first without corrections
+// Moves every lane Stretch candidates on, testing each: each vector first without corrections
 // where try_uncorrected says so (uncorrected_vectors); a stretch that fails is tested again with
 // corrections, interleaved with the other vectors that need them, and its first tests are added
 // to redone.
-void step_stretch(Lanes (&lanes)[kStepVectors], unsigned try_uncorrected, Count& redone) {
+template <int Vectors, int Stretch>
+void step_stretch(Lanes (&lanes)[std::size_t{Vectors}], unsigned try_uncorrected, Count& redone) {
   unsigned corrected = 0;
-  for (int v = 0; v < kStepVectors; ++v) {
+  for (int v = 0; v < Vectors; ++v) {
     const bool tried = (try_uncorrected >> v & 1U) != 0;
-    if (tried && test_and_move_uncorrected(lanes[v])) continue;
-    if (tried) redone += std::int64_t{16} * kStretch;
+    if (tried && test_and_move_uncorrected<Stretch>(lanes[v])) continue;
+    if (tried) redone += std::int64_t{16} * Stretch;
     corrected |= 1U << v;
   }
-  for (int pair = 0; pair < kStretch / 2; ++pair) {
-    for (int v = 0; v < kStepVectors; ++v) {
+  for (int pair = 0; pair < Stretch / 2; ++pair) {
+    for (int v = 0; v < Vectors; ++v) {
       if ((corrected >> v & 1U) != 0) test_and_move_twice(lanes[v]);
     }
   }
 }
 
-// Moves every lane `segment` candidates on: stretches of kStretch steps (step_stretch), then
+// Moves every lane `segment` candidates on: stretches of Stretch steps (step_stretch), then
 // what is left one or two steps at a time. Returns the steps it ran; redone as step_stretch.
-std::int32_t step_lanes(Lanes (&lanes)[kStepVectors], std::int32_t segment, Count& redone) {
-  const unsigned try_uncorrected = uncorrected_vectors(lanes);
+template <int Vectors, int Stretch>
+std::int32_t step_lanes(Lanes (&lanes)[std::size_t{Vectors}], std::int32_t segment, Count& redone) {
+  const unsigned try_uncorrected = uncorrected_vectors<Vectors, Stretch>(lanes);
   std::int32_t step = 0;
-  for (; segment - step >= kStretch; step += kStretch)
-    step_stretch(lanes, try_uncorrected, redone);
+  for (; segment - step >= Stretch; step += Stretch)
+    step_stretch<Vectors, Stretch>(lanes, try_uncorrected, redone);
   for (; segment - step >= 2; step += 2) {
     for (Lanes& l : lanes)
       test_and_move_twice(l);
@@ -227,9 +229,11 @@ std::int32_t step_lanes(Lanes (&lanes)[kStepVectors], std::int32_t segment, Coun
   return step;
 }
 
-// The first divisor of n in [from, to), or to, by stepping the remainders in kStepLanes
-// segments.
+// The first divisor of n in [from, to), or to, by stepping the remainders in 16 Vectors
+// segments, Stretch steps at a time where they need no corrections.
+template <int Vectors, int Stretch>
 std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
+  constexpr std::int32_t kStepLanes = 16 * Vectors;
   FRIENDLY_ASSERT(2 <= from && from <= to && std::int64_t{from} * from >= n);
   const std::int32_t segment = (to - from) / kStepLanes;
   if (segment < kMinSegment) return dividing(n, from, to);
@@ -242,30 +246,43 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
                                              _mm512_mullo_epi32(k, _mm512_set1_epi32(segment))),
                             _mm512_min_epi32(k, _mm512_set1_epi32(longer)));
   };
-  Lanes lanes[kStepVectors];
-  for (int v = 0; v < kStepVectors; ++v) {
+  Lanes lanes[std::size_t{Vectors}];
+  for (int v = 0; v < Vectors; ++v) {
     const __m512i k =
         _mm512_add_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
                          _mm512_set1_epi32(16 * v));
     lanes[v] = start_lanes(n, lane_start(k));
   }
   WorkTally tally;
-  const std::int32_t steps = step_lanes(lanes, segment, tally.retests);
+  const std::int32_t steps = step_lanes<Vectors, Stretch>(lanes, segment, tally.retests);
 
   // The longer lanes' last candidates; then the first lane that met a zero remainder holds the
   // first divisor: its candidates are searched again, and they and the later lanes' count as
   // retests.
-  std::uint64_t met = 0;
-  for (int v = 0; v < kStepVectors; ++v) {
+  int lane = -1;
+  for (int v = 0; v < Vectors; ++v) {
     test_last(lanes[v], first_lanes(longer - 16 * v, 16));
-    met |= std::uint64_t{_mm512_testn_epi32_mask(lanes[v].smallest, lanes[v].smallest)} << 16 * v;
+    const unsigned met = _mm512_testn_epi32_mask(lanes[v].smallest, lanes[v].smallest);
+    if (lane < 0 && met != 0) lane = 16 * v + __builtin_ctz(met);
   }
   tally.tests = std::int64_t{steps} * kStepLanes + longer + tally.retests;
-  if (met == 0) return to;
-  const int lane = __builtin_ctzll(met);
+  if (lane < 0) return to;
   const std::int32_t start = from + lane * segment + (lane < longer ? lane : longer);
   tally.retests = tally.tests - (start - from);
-  return stepping(n, start, start + segment + (lane < longer ? 1 : 0));
+  return stepping<Vectors, Stretch>(n, start, start + segment + (lane < longer ? 1 : 0));
+}
+
+// The stepping kernel of each tuning of the table, in its order.
+template <std::size_t... Tuning>
+constexpr std::array<StepKernel, kTuningCount> steppings(std::index_sequence<Tuning...> /*rows*/) {
+  return {&stepping<kTunings[Tuning].avx512_vectors, kTunings[Tuning].avx512_stretch>...};
+}
+constexpr std::array<StepKernel, kTuningCount> kSteppings =
+    steppings(std::make_index_sequence<kTuningCount>{});
+
+// The stepping kernel of the tuning.
+StepKernel tuned(std::size_t tuning) noexcept {
+  return kSteppings[tuning < kTuningCount ? tuning : 0];
 }
 
 // Lane operations for 32-bit and 64-bit elements: sixteen or eight to a 512-bit vector, and the
@@ -476,7 +493,6 @@ std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The avx512 path's kernels.
-FRIENDLY_PATH_KERNELS(KernelPath::avx512, dividing, stepping, matching_rows_vector,
-                      find_equal_vector)
+FRIENDLY_PATH_KERNELS(KernelPath::avx512, dividing, tuned, matching_rows_vector, find_equal_vector)
 
 }  // namespace friendly

@@ -1,6 +1,7 @@
 // Literal kernels: one division per candidate and one full comparison per pair, as the literal
 // loops make them. The search on this path runs the literal loops themselves (ratio_phase.hpp,
 // pair_phase.hpp); these kernels are the plain reference that the other paths' tests share.
+#include <cstddef>
 #include <cstdint>
 
 #include "paths/kernels.hpp"
@@ -27,6 +28,11 @@ std::int32_t first_divisor(std::int32_t n, std::int32_t from, std::int32_t to) n
 std::int32_t stepping_literal(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   FRIENDLY_ASSERT(std::int64_t{from} * from >= n);
   return first_divisor(n, from, to);
+}
+
+// stepping_literal under every tuning: the literal loop has nothing to tune.
+StepKernel any_tuning(std::size_t /*tuning*/) noexcept {
+  return stepping_literal;
 }
 
 template <typename Ratio>
@@ -58,7 +64,7 @@ std::int64_t find_equal_literal(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The literal path's kernels.
-FRIENDLY_PATH_KERNELS(KernelPath::literal, first_divisor, stepping_literal, matching_rows_literal,
+FRIENDLY_PATH_KERNELS(KernelPath::literal, first_divisor, any_tuning, matching_rows_literal,
                       find_equal_literal)
 
 }  // namespace friendly

@@ -1,6 +1,7 @@
 // Portable kernels: plain C++ for any x86-64, written as independent lanes and fixed-size
 // chunks that the compiler turns into SSE2 vector code. The vector paths hand their short
 // ranges and rare exact checks to these.
+#include <cstddef>
 #include <cstdint>
 
 #include "paths/kernels.hpp"
@@ -96,6 +97,11 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   return next_divisor_stepping_scalar(n, from + kStepLanes * segment, to);
 }
 
+// The stepping kernel under every tuning: this path has nothing to tune.
+StepKernel any_tuning(std::size_t /*tuning*/) noexcept {
+  return stepping;
+}
+
 // Columns per chunk of the numerator filter.
 constexpr std::int64_t kChunk = 64;
 
@@ -174,7 +180,7 @@ std::int64_t find_equal_chunked(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The portable path's kernels.
-FRIENDLY_PATH_KERNELS(KernelPath::portable, dividing, stepping, matching_rows_chunked,
+FRIENDLY_PATH_KERNELS(KernelPath::portable, dividing, any_tuning, matching_rows_chunked,
                       find_equal_chunked)
 
 }  // namespace friendly

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "paths/kernels.hpp"
+#include "paths/tuning.hpp"
 #include "search/progress.hpp"
 #include "search/work_share.hpp"
 #include "support/contract.hpp"
@@ -68,10 +69,11 @@ std::int64_t divisor_sum_literal(std::int32_t n, std::int64_t& tests) noexcept;
 
 // Divisor sum of n with the same definition and the same set of candidate tests as
 // divisor_sum_literal, on Path's kernels: each test up to the square root by a division, each
-// above it by stepping the previous remainder. Path must be available; tests as
-// divisor_sum_literal's.
+// above it by stepping the previous remainder with stepping (stepping_kernel<Path>). Path must
+// be available; tests as divisor_sum_literal's.
 template <KernelPath Path>
-std::int64_t divisor_sum_by_kernels(std::int32_t n, std::int64_t& tests) noexcept {
+std::int64_t divisor_sum_by_kernels(std::int32_t n, std::int64_t& tests,
+                                    StepKernel stepping) noexcept {
   std::int64_t sum = std::int64_t{n} + 1;
   tests = 0;
   if (n <= 2) return sum;
@@ -84,8 +86,7 @@ std::int64_t divisor_sum_by_kernels(std::int32_t n, std::int64_t& tests) noexcep
   while (factor < limit) {
     const bool below_root = factor <= root;
     const std::int32_t end = below_root && root + 1 < limit ? root + 1 : limit;
-    factor = below_root ? next_divisor_dividing<Path>(n, factor, end)
-                        : next_divisor_stepping<Path>(n, factor, end);
+    factor = below_root ? next_divisor_dividing<Path>(n, factor, end) : stepping(n, factor, end);
     if (factor == end) continue;
     limit = n / factor;
     sum += std::int64_t{factor} + limit;
@@ -97,13 +98,13 @@ std::int64_t divisor_sum_by_kernels(std::int32_t n, std::int64_t& tests) noexcep
 }
 
 // The divisor sum of n on Path: the literal loop itself on the literal path, the kernels on the
-// others.
+// others, stepping with stepping.
 template <KernelPath Path>
-std::int64_t divisor_sum(std::int32_t n, std::int64_t& tests) noexcept {
+std::int64_t divisor_sum(std::int32_t n, std::int64_t& tests, StepKernel stepping) noexcept {
   if constexpr (Path == KernelPath::literal) {
     return divisor_sum_literal(n, tests);
   } else {
-    return divisor_sum_by_kernels<Path>(n, tests);
+    return divisor_sum_by_kernels<Path>(n, tests, stepping);
   }
 }
 
@@ -113,7 +114,7 @@ std::int64_t divisor_sum(std::int32_t n, std::int64_t& tests) noexcept {
 // call it: its loop hands the share's chunks out dynamically and ends with the loop's barrier.
 // Ratio is int32_t or int64_t as needs_wide_ratios (friendly.hpp) decides. Thread 0 draws
 // progress, when not null, between its chunks. Returns the candidate tests of the literal loop
-// over the numbers that this thread stored.
+// over the numbers that this thread stored. It steps under the chosen tuning (chosen_tuning()).
 template <KernelPath Path, typename Ratio>
 std::int64_t ratio_phase(std::int32_t low, std::int64_t length, std::int32_t* values,
                          Ratio* numerators, Ratio* denominators, int share, int shares,
@@ -124,6 +125,7 @@ std::int64_t ratio_phase(std::int32_t low, std::int64_t length, std::int32_t* va
   FRIENDLY_ASSERT(length <= std::int64_t{INT32_MAX} - low + 1);
   const std::int64_t own = share_length(length, kRatioChunk, share, shares);
   std::int64_t tests = 0;
+  const StepKernel stepping = stepping_kernel<Path>(chosen_tuning());
   // Only thread 0 sees the meter.
   ProgressMeter* const meter = omp_get_thread_num() == 0 ? progress : nullptr;
   if (meter != nullptr) {
@@ -136,7 +138,7 @@ std::int64_t ratio_phase(std::int32_t low, std::int64_t length, std::int32_t* va
     const auto n = static_cast<std::int32_t>(low + k);
     values[k] = n;
     std::int64_t number_tests = 0;
-    const std::int64_t sum = divisor_sum<Path>(n, number_tests);
+    const std::int64_t sum = divisor_sum<Path>(n, number_tests, stepping);
     tests += number_tests;
     store_ratio(n, sum, numerators[k], denominators[k]);
   }

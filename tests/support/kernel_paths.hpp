@@ -55,12 +55,12 @@ inline std::string path_test_name(const ::testing::TestParamInfo<KernelPath>& in
 
 using friendly::path_name;
 
-// The kernels on a path given at run time.
+// The kernels on a path given at run time, the stepping kernel under the chosen tuning.
 inline std::int32_t next_divisor(KernelPath path, bool stepping, std::int32_t n, std::int32_t from,
                                  std::int32_t to) {
   return friendly::on_path(path, [&](auto chosen) {
     constexpr KernelPath Path = chosen;
-    return stepping ? friendly::next_divisor_stepping<Path>(n, from, to)
+    return stepping ? friendly::stepping_kernel<Path>(friendly::chosen_tuning())(n, from, to)
                     : friendly::next_divisor_dividing<Path>(n, from, to);
   });
 }

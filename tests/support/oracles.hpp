@@ -15,12 +15,12 @@ inline std::int64_t divisor_sum_literal(std::int32_t n) noexcept {
   return divisor_sum_literal(n, tests);
 }
 
-// The divisor sum of n on the given path, which must be available.
+// The divisor sum of n on the given path, which must be available, under the chosen tuning.
 inline std::int64_t divisor_sum(std::int32_t n, KernelPath path) noexcept {
   std::int64_t tests = 0;
   return on_path(path, [n, &tests](auto chosen) {
     constexpr KernelPath Path = chosen;
-    return divisor_sum<Path>(n, tests);
+    return divisor_sum<Path>(n, tests, stepping_kernel<Path>(chosen_tuning()));
   });
 }
 
