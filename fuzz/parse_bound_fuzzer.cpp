@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const char c : reason)
       require(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f);
   } else {
-    require(first == "-h" || first == "--help" || first == "--version");
+    require(first == "-h" || first == "--help" || first == "--version" || first == "--list-paths");
   }
   return 0;
 }
