@@ -23,8 +23,8 @@ cmake --preset bench -B "$build_dir" >/dev/null
 cmake --build "$build_dir" --target phase_benchmarks friendlyNumbers >/dev/null
 bench=$build_dir/bench/phase_benchmarks
 
-# The tunings: TUNING(name, avx512_vectors, avx512_stretch, avx2_vectors, tile_percent,
-# group_blocks) rows of the table, by name.
+# The tunings: TUNING(name, avx512_vectors, avx512_stretch, avx512_split, avx2_vectors,
+# tile_percent, group_blocks) rows of the table, by name.
 declare -A row
 names=()
 while read -r name fields; do
@@ -108,7 +108,7 @@ read -r -a ratio_fields <<<"${row[$best_ratio]//,/ }"
 read -r -a pair_fields <<<"${row[$best_pair]//,/ }"
 echo "rows to add (src/paths/tuning.hpp):"
 if [[ $best_ratio != "$best_pair" ]]; then
-  echo "  TUNING(NAME, ${ratio_fields[0]}, ${ratio_fields[1]}, ${ratio_fields[2]}, ${pair_fields[3]}, ${pair_fields[4]})"
+  echo "  TUNING(NAME, ${ratio_fields[0]}, ${ratio_fields[1]}, ${ratio_fields[2]}, ${ratio_fields[3]}, ${pair_fields[4]}, ${pair_fields[5]})"
   best=NAME
 fi
 echo "    {$vendor_row, $family, $model, $model, $level1, \"$best\"},"

@@ -164,20 +164,28 @@ TEST(Tunings, ChosenByVendorFamilyModelAndCacheAndForcedByName) {
   constexpr std::int64_t kKiB = 1024;
   const std::size_t zen5 = friendly::tuning_named("zen5");
   const std::size_t standard = friendly::tuning_named("standard");
+  const std::size_t zen4 = friendly::tuning_named("zen4");
   ASSERT_LT(zen5, friendly::kTuningCount);
+  ASSERT_LT(zen4, friendly::kTuningCount);
   EXPECT_EQ(standard, 0U);
   EXPECT_EQ(friendly::tuning_named("Zen5"), friendly::kTuningCount);
-  // Zen 5 with its 48 KiB cache; smaller caches, the Ice Lake, the Zen 3 and processors that the
-  // table does not know get the default.
+  // Zen 5 with its 48 KiB cache; the Zen 4 server models 0x10 to 0x1f; smaller caches, the Ice
+  // Lake, the Zen 3 and processors that the table does not know get the default.
   EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 26, 2, 48 * kKiB}), zen5);
   EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 26, 2, 32 * kKiB}), standard);
   EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::intel, 6, 106, 48 * kKiB}), standard);
   EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 25, 1, 32 * kKiB}), standard);
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 25, 0x10, 32 * kKiB}), zen4);
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 25, 0x1f, 32 * kKiB}), zen4);
+  EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::amd, 25, 0x21, 32 * kKiB}), standard);
   EXPECT_EQ(friendly::tuning_for(ProcessorId{Vendor::intel, 26, 2, 48 * kKiB}), standard);
   EXPECT_EQ(friendly::tuning_for(ProcessorId{}), standard);
-  // CPUID's leaf 1 EAX of a Zen 5, an Ice Lake server and a Zen 3 (stepping 1, 6 and 1).
+  // CPUID's leaf 1 EAX of a Zen 5, a Zen 4 server, an Ice Lake server and a Zen 3 (stepping 1,
+  // 1, 6 and 1).
   EXPECT_EQ(friendly::tuning_for(friendly::decode_processor("AuthenticAMD", 0x00B00F21, 48 * kKiB)),
             zen5);
+  EXPECT_EQ(friendly::tuning_for(friendly::decode_processor("AuthenticAMD", 0x00A10F11, 32 * kKiB)),
+            zen4);
   const ProcessorId ice_lake = friendly::decode_processor("GenuineIntel", 0x000606A6, 48 * kKiB);
   EXPECT_EQ(ice_lake.vendor, Vendor::intel);
   EXPECT_EQ(ice_lake.family, 6);

@@ -182,8 +182,8 @@ template <int Vectors, int Stretch>
 unsigned uncorrected_vectors(const Lanes (&lanes)[std::size_t{Vectors}]) {
   unsigned vectors = 0;
   for (int v = 0; v < Vectors; ++v) {
-    const std::int32_t f = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].next)) - 1;
-    const std::int32_t q = _mm_cvtsi128_si32(_mm512_castsi512_si128(lanes[v].q));
+    const std::int32_t f = _mm512_cvtsi512_si32(lanes[v].next) - 1;
+    const std::int32_t q = _mm512_cvtsi512_si32(lanes[v].q);
     if (std::int64_t{q} * 16 * Stretch < f) vectors |= 1U << v;
   }
   return vectors;
@@ -230,13 +230,30 @@ std::int32_t step_lanes(Lanes (&lanes)[std::size_t{Vectors}], std::int32_t segme
 }
 
 // The first divisor of n in [from, to), or to, by stepping the remainders in 16 Vectors
-// segments, Stretch steps at a time where they need no corrections.
-template <int Vectors, int Stretch>
+// segments, Stretch steps at a time where they need no corrections; the candidates that need
+// them apart from the rest where Split.
+template <int Vectors, int Stretch, bool Split>
 std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   constexpr std::int32_t kStepLanes = 16 * Vectors;
   FRIENDLY_ASSERT(2 <= from && from <= to && std::int64_t{from} * from >= n);
   const std::int32_t segment = (to - from) / kStepLanes;
   if (segment < kMinSegment) return dividing(n, from, to);
+
+  // Below about sqrt(16 Stretch n) a vector's first lane needs a correction within a stretch
+  // (uncorrected_vectors), so that a vector holding those candidates steps all its lanes
+  // corrected, on one chain of compare and masked add. Split steps those candidates apart, by
+  // every lane, where both parts are long enough to step; the rest then needs no corrections.
+  // (Two past the root, so that the first lane from there on passes that test.)
+  if constexpr (Split) {
+    const auto corrected =
+        static_cast<std::int64_t>(__builtin_sqrt(16.0 * Stretch * static_cast<double>(n))) + 2;
+    constexpr std::int64_t kLeast = std::int64_t{kStepLanes} * kMinSegment;
+    if (corrected - from >= kLeast && to - corrected >= kLeast) {
+      const auto middle = static_cast<std::int32_t>(corrected);
+      const std::int32_t first = stepping<Vectors, Stretch, Split>(n, from, middle);
+      return first < middle ? first : stepping<Vectors, Stretch, Split>(n, middle, to);
+    }
+  }
 
   // Lane k walks segment candidates from from + k segment + min(k, longer) on, and the first
   // `longer` lanes one more, so that the lanes cover [from, to) whole.
@@ -269,13 +286,14 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   if (lane < 0) return to;
   const std::int32_t start = from + lane * segment + (lane < longer ? lane : longer);
   tally.retests = tally.tests - (start - from);
-  return stepping<Vectors, Stretch>(n, start, start + segment + (lane < longer ? 1 : 0));
+  return stepping<Vectors, Stretch, Split>(n, start, start + segment + (lane < longer ? 1 : 0));
 }
 
 // The stepping kernel of each tuning of the table, in its order.
 template <std::size_t... Tuning>
 constexpr std::array<StepKernel, kTuningCount> steppings(std::index_sequence<Tuning...> /*rows*/) {
-  return {&stepping<kTunings[Tuning].avx512_vectors, kTunings[Tuning].avx512_stretch>...};
+  return {&stepping<kTunings[Tuning].avx512_vectors, kTunings[Tuning].avx512_stretch,
+                    kTunings[Tuning].avx512_split != 0>...};
 }
 constexpr std::array<StepKernel, kTuningCount> kSteppings =
     steppings(std::make_index_sequence<kTuningCount>{});

@@ -1,0 +1,234 @@
+// What this core issues of the AVX-512 operations that the kernels are made of: each operation's
+// and each kernel step's throughput (independent copies) and latency (one chain), in operations
+// per cycle, and the per-core limit of each phase that follows from them. A cycle is one step of
+// a chain of dependent scalar additions, as guests have no cycle counter.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+
+#include "paths/path_table.hpp"
+
+namespace {
+
+constexpr std::int64_t kIterations = 2'000'000;
+
+// Seconds of the fastest of seven runs of body(kIterations).
+template <typename Body>
+double fastest(Body body) {
+  double best = 1e30;
+  for (int run = 0; run < 7; ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    body(kIterations);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    best = std::min(best, took.count());
+  }
+  return best;
+}
+
+// Sixteen dependent scalar additions per iteration: sixteen cycles.
+void additions(std::int64_t iterations) {
+  std::int64_t x = 0;
+  asm volatile(
+      "1:\n"
+      ".rept 16\n add $1, %0\n .endr\n"
+      "dec %1\n jnz 1b\n"
+      : "+r"(x), "+r"(iterations)
+      :
+      : "cc");
+}
+
+// Each loop below runs its instructions on registers that only the loop itself reads: copies on
+// registers of their own are independent (throughput), one copy a chain (latency). They are
+// compiled for AVX-512 one by one, and called only where the processor has it.
+
+// Twelve unsigned 32-bit minima, on twelve registers.
+[[gnu::target("avx512f,avx512bw")]] void min_epu32(std::int64_t iterations) {
+  asm volatile(
+      "vpxord %%zmm20, %%zmm20, %%zmm20\n"
+      "1:\n"
+      ".irp r, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11\n vpminud %%zmm20, %%zmm\\r, %%zmm\\r\n .endr\n"
+      "dec %0\n jnz 1b\n"
+      : "+r"(iterations)
+      :
+      : "cc", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9",
+        "xmm10", "xmm11", "xmm20");
+}
+
+// Twelve 32-bit compares into mask registers (six registers, twice).
+[[gnu::target("avx512f,avx512bw")]] void compare_to_mask(std::int64_t iterations) {
+  asm volatile(
+      "1:\n"
+      ".irp r, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11\n vpcmpd $1, %%zmm20, %%zmm\\r, %%k1\n .endr\n"
+      "dec %0\n jnz 1b\n"
+      : "+r"(iterations)
+      :
+      : "cc", "k1");
+}
+
+// Twelve masked 32-bit additions, on twelve registers.
+[[gnu::target("avx512f,avx512bw")]] void masked_add(std::int64_t iterations) {
+  asm volatile(
+      "kxnorw %%k1, %%k1, %%k1\n"
+      "1:\n"
+      ".irp r, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11\n vpaddd %%zmm20, %%zmm\\r, %%zmm\\r%{%%k1%}\n "
+      ".endr\n"
+      "dec %0\n jnz 1b\n"
+      : "+r"(iterations)
+      :
+      : "cc", "k1", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9",
+        "xmm10", "xmm11");
+}
+
+// The ratio phase's corrected step (min, compare, sub, masked add, masked sub) of six sets of
+// lanes: r, q, next and smallest in zmm 4s, 4s + 1, 4s + 2 and 4s + 3.
+#define FRIENDLY_CORRECTED_STEP(r, q, next, smallest, below)    \
+  "vpminud %%zmm" #r ", %%zmm" #smallest ", %%zmm" #smallest    \
+  "\n"                                                          \
+  "vpcmpd $1, %%zmm" #q ", %%zmm" #r ", %%k" #below             \
+  "\n"                                                          \
+  "vpsubd %%zmm" #q ", %%zmm" #r ", %%zmm" #r                   \
+  "\n"                                                          \
+  "vpaddd %%zmm" #next ", %%zmm" #r ", %%zmm" #r "%{%%k" #below \
+  "%}\n"                                                        \
+  "vpsubd %%zmm31, %%zmm" #q ", %%zmm" #q "%{%%k" #below "%}\n"
+[[gnu::target("avx512f,avx512bw")]] void corrected_steps(std::int64_t iterations) {
+  asm volatile(
+      "1:\n" FRIENDLY_CORRECTED_STEP(0, 1, 2, 3, 1) FRIENDLY_CORRECTED_STEP(4, 5, 6, 7, 2)
+          FRIENDLY_CORRECTED_STEP(8, 9, 10, 11, 3) FRIENDLY_CORRECTED_STEP(12, 13, 14, 15, 4)
+              FRIENDLY_CORRECTED_STEP(16, 17, 18, 19, 5)
+                  FRIENDLY_CORRECTED_STEP(20, 21, 22, 23, 6) "dec %0\n jnz 1b\n"
+      : "+r"(iterations)
+      :
+      : "cc", "k1", "k2", "k3", "k4", "k5", "k6", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5",
+        "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15",
+        "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22", "xmm23");
+}
+// One set: the step's chain.
+[[gnu::target("avx512f,avx512bw")]] void corrected_chain(std::int64_t iterations) {
+  asm volatile("1:\n" FRIENDLY_CORRECTED_STEP(0, 1, 2, 3, 1) "dec %0\n jnz 1b\n"
+               : "+r"(iterations)
+               :
+               : "cc", "k1", "xmm0", "xmm1", "xmm2", "xmm3");
+}
+
+// The uncorrected step (min, sub) of eight sets: r and smallest in zmm 2s and 2s + 1.
+#define FRIENDLY_UNCORRECTED_STEP(r, smallest)               \
+  "vpminud %%zmm" #r ", %%zmm" #smallest ", %%zmm" #smallest \
+  "\n"                                                       \
+  "vpsubd %%zmm30, %%zmm" #r ", %%zmm" #r "\n"
+[[gnu::target("avx512f,avx512bw")]] void uncorrected_steps(std::int64_t iterations) {
+  asm volatile("1:\n" FRIENDLY_UNCORRECTED_STEP(0, 1) FRIENDLY_UNCORRECTED_STEP(2, 3)
+                   FRIENDLY_UNCORRECTED_STEP(4, 5) FRIENDLY_UNCORRECTED_STEP(6, 7)
+                       FRIENDLY_UNCORRECTED_STEP(8, 9) FRIENDLY_UNCORRECTED_STEP(10, 11)
+                           FRIENDLY_UNCORRECTED_STEP(12, 13)
+                               FRIENDLY_UNCORRECTED_STEP(14, 15) "dec %0\n jnz 1b\n"
+               : "+r"(iterations)
+               :
+               : "cc", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8",
+                 "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15");
+}
+
+// The pair filter's core for one vector of 32 columns (zmm c) against eight rows (zmm 16 to
+// 23): the least of the eight exclusive ors, in zmm least, through zmm t.
+#define FRIENDLY_ROW(c, t, least, row)                                                 \
+  "vpxord %%zmm" #row ", %%zmm" #c ", %%zmm" #t "\n vpminuw %%zmm" #t ", %%zmm" #least \
+  ", %%zmm" #least "\n"
+#define FRIENDLY_FILTER(c, t, least)                                                            \
+  "vpxord %%zmm16, %%zmm" #c ", %%zmm" #least "\n" FRIENDLY_ROW(c, t, least, 17)                \
+      FRIENDLY_ROW(c, t, least, 18) FRIENDLY_ROW(c, t, least, 19) FRIENDLY_ROW(c, t, least, 20) \
+          FRIENDLY_ROW(c, t, least, 21) FRIENDLY_ROW(c, t, least, 22)                           \
+              FRIENDLY_ROW(c, t, least, 23)
+// Four vectors of columns at a time.
+[[gnu::target("avx512f,avx512bw")]] void pair_filter(std::int64_t iterations) {
+  asm volatile("1:\n" FRIENDLY_FILTER(0, 4, 8) FRIENDLY_FILTER(1, 5, 9) FRIENDLY_FILTER(2, 6, 10)
+                   FRIENDLY_FILTER(3, 7, 11) "dec %0\n jnz 1b\n"
+               : "+r"(iterations)
+               :
+               : "cc", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8",
+                 "xmm9", "xmm10", "xmm11");
+}
+
+// The pair kernel's whole step over 64 columns: the low halves of two vectors from four loads
+// (a shift and a blend each), the filter of each, their minimum, its zero words to a mask and
+// the branch on it (never taken: the rows and columns differ).
+[[gnu::target("avx512f,avx512bw")]] void pair_step(std::int64_t iterations) {
+  alignas(64) static std::int32_t columns[64] = {};
+  std::int32_t* p = columns;
+  asm volatile(
+      "vpternlogd $0xff, %%zmm16, %%zmm16, %%zmm16\n"
+      ".irp r, 17, 18, 19, 20, 21, 22, 23\n vmovdqa32 %%zmm16, %%zmm\\r\n .endr\n"
+      "movl $0xAAAAAAAA, %%eax\n kmovd %%eax, %%k2\n"
+      "1:\n"
+      "vmovdqu32 (%1), %%zmm0\n vmovdqu32 64(%1), %%zmm12\n"
+      "vpslld $16, %%zmm12, %%zmm12\n vpblendmw %%zmm12, %%zmm0, %%zmm0%{%%k2%}\n"
+      "vmovdqu32 128(%1), %%zmm1\n vmovdqu32 192(%1), %%zmm13\n"
+      "vpslld $16, %%zmm13, %%zmm13\n vpblendmw %%zmm13, %%zmm1, %%zmm1%{%%k2%}\n"
+      FRIENDLY_FILTER(0, 4, 8) FRIENDLY_FILTER(1, 5, 9)
+      "vpminuw %%zmm9, %%zmm8, %%zmm8\n vptestnmw %%zmm8, %%zmm8, %%k1\n kortestd %%k1, %%k1\n"
+      "jnz 2f\n dec %0\n jnz 1b\n"
+      "2:\n"
+      : "+r"(iterations)
+      : "r"(p)
+      : "cc", "eax", "k1", "k2", "xmm0", "xmm1", "xmm4", "xmm5", "xmm8", "xmm9", "xmm12",
+        "xmm13", "xmm16", "xmm17", "xmm18", "xmm19", "xmm20", "xmm21", "xmm22", "xmm23",
+        "memory");
+}
+
+// Four single-precision divisions of sixteen lanes, independent.
+[[gnu::target("avx512f,avx512bw")]] void divisions(std::int64_t iterations) {
+  asm volatile(
+      "vpternlogd $0xff, %%zmm20, %%zmm20, %%zmm20\n vcvtdq2ps %%zmm20, %%zmm20\n"
+      "1:\n"
+      ".irp r, 0, 1, 2, 3\n vdivps %%zmm20, %%zmm20, %%zmm\\r\n .endr\n"
+      "dec %0\n jnz 1b\n"
+      : "+r"(iterations)
+      :
+      : "cc", "xmm0", "xmm1", "xmm2", "xmm3", "xmm20");
+}
+
+#undef FRIENDLY_CORRECTED_STEP
+#undef FRIENDLY_UNCORRECTED_STEP
+#undef FRIENDLY_ROW
+#undef FRIENDLY_FILTER
+
+// One measured loop: its name, its body, the instructions and the units of work (candidate
+// tests or comparisons) of one iteration.
+struct Loop {
+  const char* name;
+  void (*body)(std::int64_t);
+  int instructions;
+  int work;
+  const char* unit;
+};
+
+}  // namespace
+
+// Prints each loop's rate in instructions and in units of work per cycle, and the clock.
+int main() {
+  if (!friendly::path_available(friendly::KernelPath::avx512)) {
+    std::fprintf(stderr, "issue_rates: this processor lacks the avx512 path's instructions\n");
+    return 1;
+  }
+  const double cycle = fastest(additions) / (16.0 * kIterations);
+  std::printf("clock (dependent additions): %.2f GHz\n", 1e-9 / cycle);
+  const Loop loops[] = {
+      {"vpminud, 12 independent", min_epu32, 12, 0, ""},
+      {"vpcmpd to a mask, 12 independent", compare_to_mask, 12, 0, ""},
+      {"masked vpaddd, 12 independent", masked_add, 12, 0, ""},
+      {"corrected step, 6 sets of 16 lanes", corrected_steps, 30, 96, "tests"},
+      {"corrected step, 1 set (its chain)", corrected_chain, 5, 16, "tests"},
+      {"uncorrected step, 8 sets of 16 lanes", uncorrected_steps, 16, 128, "tests"},
+      {"pair filter, xor and min, 4 x 32 columns x 8 rows", pair_filter, 60, 1024, "comparisons"},
+      {"pair step, 64 columns x 8 rows, loads to branch", pair_step, 41, 512, "comparisons"},
+      {"vdivps, 4 independent", divisions, 4, 64, "tests"},
+  };
+  std::printf("%-52s %14s %16s\n", "loop", "instr/cycle", "work/cycle");
+  for (const Loop& loop : loops) {
+    const double cycles = fastest(loop.body) / cycle / static_cast<double>(kIterations);
+    std::printf("%-52s %14.2f", loop.name, loop.instructions / cycles);
+    if (loop.work > 0) std::printf(" %10.2f %s", loop.work / cycles, loop.unit);
+    std::printf("\n");
+  }
+  return 0;
+}
