@@ -4,9 +4,12 @@
 // a chain of dependent scalar additions, as guests have no cycle counter.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 
+#include "oracles.hpp"
 #include "paths/path_table.hpp"
 
 namespace {
@@ -202,9 +205,36 @@ struct Loop {
   const char* unit;
 };
 
+// The candidate tests of 1..high by how the kernels make them: by division up to the root,
+// stepped with corrections up to sqrt(128 n) (a stretch of eight steps of sixteen lanes needs
+// one there), stepped without them above.
+struct TestClasses {
+  double divided = 0;
+  double corrected = 0;
+  double uncorrected = 0;
+};
+TestClasses test_classes(std::int32_t high) {
+  TestClasses classes;
+  for (std::int32_t n = 1; n <= high; ++n) {
+    // The literal loop tests the candidates 2 to tests + 1.
+    const std::int64_t tests = friendly::candidate_tests(n);
+    const std::int64_t last = tests + 1;
+    const auto root = static_cast<std::int64_t>(std::sqrt(static_cast<double>(n)));
+    const auto corrected = static_cast<std::int64_t>(std::sqrt(128.0 * n));
+    const std::int64_t divided = std::min(tests, std::max<std::int64_t>(root - 1, 0));
+    const std::int64_t stepped = std::max<std::int64_t>(std::min(last, corrected) - root, 0);
+    classes.divided += static_cast<double>(divided);
+    classes.corrected += static_cast<double>(std::min(stepped, tests - divided));
+    classes.uncorrected +=
+        static_cast<double>(tests - divided - std::min(stepped, tests - divided));
+  }
+  return classes;
+}
+
 }  // namespace
 
-// Prints each loop's rate in instructions and in units of work per cycle, and the clock.
+// Prints each loop's rate in instructions and in units of work per cycle, the clock, and each
+// phase's limit per core at those rates.
 int main() {
   if (!friendly::path_available(friendly::KernelPath::avx512)) {
     std::fprintf(stderr, "issue_rates: this processor lacks the avx512 path's instructions\n");
@@ -223,12 +253,38 @@ int main() {
       {"pair step, 64 columns x 8 rows, loads to branch", pair_step, 41, 512, "comparisons"},
       {"vdivps, 4 independent", divisions, 4, 64, "tests"},
   };
+  double per_cycle[std::size(loops)] = {};
   std::printf("%-52s %14s %16s\n", "loop", "instr/cycle", "work/cycle");
-  for (const Loop& loop : loops) {
+  for (std::size_t k = 0; k < std::size(loops); ++k) {
+    const Loop& loop = loops[k];
     const double cycles = fastest(loop.body) / cycle / static_cast<double>(kIterations);
+    per_cycle[k] = loop.work / cycles;
     std::printf("%-52s %14.2f", loop.name, loop.instructions / cycles);
-    if (loop.work > 0) std::printf(" %10.2f %s", loop.work / cycles, loop.unit);
+    if (loop.work > 0) std::printf(" %10.2f %s", per_cycle[k], loop.unit);
     std::printf("\n");
   }
+
+  // The limits: each test or comparison at its step's full rate, nothing else.
+  const auto rate = [&](void (*body)(std::int64_t)) {
+    for (std::size_t k = 0; k < std::size(loops); ++k) {
+      if (loops[k].body == body) return per_cycle[k];
+    }
+    return 0.0;
+  };
+  constexpr std::int32_t kHigh = 100'000;
+  const TestClasses classes = test_classes(kHigh);
+  const double tests = classes.divided + classes.corrected + classes.uncorrected;
+  const double ratio_cycles = classes.divided / rate(divisions) +
+                              classes.corrected / rate(corrected_steps) +
+                              classes.uncorrected / rate(uncorrected_steps);
+  std::printf(
+      "ratio phase of 1..%d: %.0f tests, %.1f %% divided, %.1f %% corrected, %.1f %% "
+      "uncorrected; limit %.2f tests/cycle, %.2f G tests/s\n",
+      kHigh, tests, 100 * classes.divided / tests, 100 * classes.corrected / tests,
+      100 * classes.uncorrected / tests, tests / ratio_cycles, tests / ratio_cycles / cycle * 1e-9);
+  std::printf(
+      "pair phase: limit %.2f comparisons/cycle, %.2f G comparisons/s (the filter's xor "
+      "and min)\n",
+      rate(pair_filter), rate(pair_filter) / cycle * 1e-9);
   return 0;
 }

@@ -54,7 +54,7 @@ case $vendor in
 esac
 picked=$("$build_dir/friendlyNumbers" --report=json 1 2 2>&1 >/dev/null | jq -r .tuning)
 
-filter='RatioPhase/int32/(portable|avx2|avx512)$|PairPhase/int32/(avx2|avx512)$|PairPhaseSample/'
+filter='RatioPhase/int32/(portable|avx2|avx512)$|PairPhase/int(32|64)/(avx2|avx512)$|PairPhaseSample/'
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The phase benchmarks under each tuning, one after the other, REPEATS times round, so that a
@@ -76,10 +76,15 @@ for name in "${names[@]}"; do
 done | jq -s 'add' >"$work/rates.json"
 
 # Each phase's figure per tuning: the ratio phase on the fastest (widest) path, the pair phase on
-# 1..100000 and on the sample of 1..2000000 on one thread, and the sample's fraction of
-# 1..100000 on one thread and on every thread.
+# 1..100000 and on the sample of 1..2000000 on one thread, the sample's fraction of 1..100000 on
+# one thread and on every thread, and the geometric mean of every pair figure on one thread (both
+# vector paths, 32-bit and 64-bit ratios, both samples), which no tile that suits one of them
+# only can lead.
 jq -r '
   def ratio: to_entries | map(select(.key | test("^RatioPhase")) | .value) | max;
+  def pair_mean: to_entries
+    | map(select(.key | test("^PairPhase/|^PairPhaseSample/.*threads:1/")) | .value | log)
+    | add / length | exp;
   def sample(high; threads): to_entries
     | map(select(.key | test("^PairPhaseSample/1\\.\\." + high + "/.*threads:" + threads)))
     | (first.value // 0);
@@ -87,21 +92,22 @@ jq -r '
   | [$n, ($r | ratio), ($r | sample("100000"; "1")), ($r | sample("2000000"; "1")),
      ($r | sample("2000000"; "1")) / ($r | sample("100000"; "1")),
      (if ($r | sample("100000"; "2")) > 0
-      then ($r | sample("2000000"; "2")) / ($r | sample("100000"; "2")) else 0 end)]
+      then ($r | sample("2000000"; "2")) / ($r | sample("100000"; "2")) else 0 end),
+     ($r | pair_mean)]
   | @tsv' "$work/rates.json" >"$work/figures.tsv"
 
 printf '%s: %s (%s family %s model %s), first-level data cache %s bytes; the table picks %s\n' \
   "$(basename "$0")" "$processor" "$vendor" "$family" "$model" "$level1" "$picked"
-printf '%-10s %16s %16s %16s %10s %10s\n' tuning ratio_tests/s pair_1e5_cmp/s pair_2e6_cmp/s \
-  sample_1t sample_all
-awk -F'\t' '{printf "%-10s %16.4g %16.4g %16.4g %10.3f %10.3f\n", $1, $2, $3, $4, $5, $6}' \
+printf '%-10s %16s %16s %16s %10s %10s %16s\n' tuning ratio_tests/s pair_1e5_cmp/s \
+  pair_2e6_cmp/s sample_1t sample_all pair_mean_cmp/s
+awk -F'\t' '{printf "%-10s %16.4g %16.4g %16.4g %10.3f %10.3f %16.4g\n", $1, $2, $3, $4, $5, $6, $7}' \
   "$work/figures.tsv"
 
-# The best of each phase (the ratio phase on the widest path, the pair phase on the large sample
-# on one thread), and over both: the highest product of the two rates against the first tuning's.
+# The best of each phase (the ratio phase on the widest path, the pair phase by the mean of its
+# figures), and over both: the highest product of the two rates against the first tuning's.
 best_ratio=$(sort -t$'\t' -k2,2gr "$work/figures.tsv" | head -n 1 | cut -f1)
-best_pair=$(sort -t$'\t' -k4,4gr "$work/figures.tsv" | head -n 1 | cut -f1)
-best=$(awk -F'\t' 'NR == 1 {r = $2; p = $4} {print $1 "\t" ($2 / r) * ($4 / p)}' \
+best_pair=$(sort -t$'\t' -k7,7gr "$work/figures.tsv" | head -n 1 | cut -f1)
+best=$(awk -F'\t' 'NR == 1 {r = $2; p = $7} {print $1 "\t" ($2 / r) * ($7 / p)}' \
   "$work/figures.tsv" | sort -t$'\t' -k2,2gr | head -n 1 | cut -f1)
 echo "best: ratio phase $best_ratio, pair phase $best_pair, both $best"
 read -r -a ratio_fields <<<"${row[$best_ratio]//,/ }"

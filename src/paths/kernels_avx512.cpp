@@ -194,7 +194,8 @@ unsigned uncorrected_vectors(const Lanes (&lanes)[std::size_t{Vectors}]) {
 // corrections, interleaved with the other vectors that need them, and its first tests are added
 // to redone.
 template <int Vectors, int Stretch>
-void step_stretch(Lanes (&lanes)[std::size_t{Vectors}], unsigned try_uncorrected, Count& redone) {
+[[gnu::always_inline]] inline void step_stretch(Lanes (&lanes)[std::size_t{Vectors}],
+                                                unsigned try_uncorrected, Count& redone) {
   unsigned corrected = 0;
   for (int v = 0; v < Vectors; ++v) {
     const bool tried = (try_uncorrected >> v & 1U) != 0;
@@ -211,8 +212,11 @@ void step_stretch(Lanes (&lanes)[std::size_t{Vectors}], unsigned try_uncorrected
 
 // Moves every lane `segment` candidates on: stretches of Stretch steps (step_stretch), then
 // what is left one or two steps at a time. Returns the steps it ran; redone as step_stretch.
+// It and step_stretch are inlined even where two tunings' kernels share them: the lanes then
+// stay in registers.
 template <int Vectors, int Stretch>
-std::int32_t step_lanes(Lanes (&lanes)[std::size_t{Vectors}], std::int32_t segment, Count& redone) {
+[[gnu::always_inline]] inline std::int32_t step_lanes(Lanes (&lanes)[std::size_t{Vectors}],
+                                                      std::int32_t segment, Count& redone) {
   const unsigned try_uncorrected = uncorrected_vectors<Vectors, Stretch>(lanes);
   std::int32_t step = 0;
   for (; segment - step >= Stretch; step += Stretch)
