@@ -130,6 +130,12 @@ inline void test_last(Lanes& lanes, std::uint64_t valid) {
       _mm512_mask_min_epu32(lanes.smallest, static_cast<__mmask16>(valid), lanes.smallest, lanes.r);
 }
 
+// Unoptimised, GCC defines the rounding and masked compare intrinsics as macros that convert
+// their masks between signed and unsigned types, which -Wsign-conversion reports here.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+#endif
 // The first divisor of n in [from, to), or to, by division.
 std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   // The quotient q of n and f, both below 2^24 in magnitude in single precision or below 2^31 in
@@ -174,6 +180,9 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   }
   return to;
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 // Bit v set where vector v's first lane, whose quotient is the largest against its candidate,
 // expects less than one correction in a stretch of Stretch steps of all sixteen lanes (it
