@@ -89,6 +89,22 @@ TEST(Gcd, AgreesWithStandardGcdOnPositiveOperands) {
   }
 }
 
+TEST(IntegerRoot, RunTimeRootIsExactAroundEverySquare) {
+  // The run-time root (from the double square root) against the defining inequality and the
+  // compile-time search, at each square, its neighbours and the ends of the domain.
+  static_assert(friendly::integer_root(0) == 0 && friendly::integer_root(INT32_MAX) == 46340);
+  const auto check = [](std::int32_t n) {
+    const std::int64_t root = friendly::integer_root(n);
+    ASSERT_TRUE(root * root <= n && (root + 1) * (root + 1) > n) << n;
+  };
+  for (std::int64_t m = 1; m <= 46340; ++m) {
+    for (std::int64_t n = m * m - 1; n <= m * m + 1; ++n)
+      check(static_cast<std::int32_t>(n));
+  }
+  for (const std::int32_t n : {0, 1, 2, 3, INT32_MAX - 1, INT32_MAX})
+    check(n);
+}
+
 TEST(RatioStep, DefiningTable) {
   struct Row {
     std::int32_t n;
