@@ -26,7 +26,7 @@ namespace friendly {
 // two halves (docs/performance.md, how each row was measured).
 #define FRIENDLY_TUNINGS(TUNING)        \
   TUNING(standard, 3, 8, 0, 3, 50, 256) \
-  TUNING(zen5, 6, 8, 0, 3, 100, 512)    \
+  TUNING(zen5, 5, 8, 1, 3, 100, 512)    \
   TUNING(zen4, 3, 8, 1, 3, 50, 256)
 
 // One tuning.
