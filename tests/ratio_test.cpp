@@ -90,8 +90,8 @@ TEST(Gcd, AgreesWithStandardGcdOnPositiveOperands) {
 }
 
 TEST(IntegerRoot, RunTimeRootIsExactAroundEverySquare) {
-  // The run-time root (from the double square root) against the defining inequality and the
-  // compile-time search, at each square, its neighbours and the ends of the domain.
+  // The run-time root (from the double square root) against the defining inequality at each
+  // square, its neighbours and the ends of the domain; the compile-time search at the ends.
   static_assert(friendly::integer_root(0) == 0 && friendly::integer_root(INT32_MAX) == 46340);
   const auto check = [](std::int32_t n) {
     const std::int64_t root = friendly::integer_root(n);

@@ -1,4 +1,4 @@
-// The integer square root, written once for the host and the device.
+// The integer square root: one function for the host and the device, and for constant evaluation.
 #pragma once
 
 #include <cstdint>
