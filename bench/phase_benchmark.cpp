@@ -19,9 +19,9 @@
 
 #include "app/environment.hpp"
 #include "oracles.hpp"
-#include "paths/cache_sizes.hpp"
 #include "paths/tuning.hpp"
 #include "search/friendly.hpp"
+#include "search/pair_tiling.hpp"
 #include "search/work_share.hpp"
 #include "validate/validate.hpp"
 

@@ -25,9 +25,9 @@ constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 constexpr int kHostWarps = 3;
 
-// Runs the ratio kernel on low..high and checks each ratio, the literal loop's candidate tests,
-// and the warps' tests less retests against the literal loop; the ratios go to numerators and
-// denominators.
+// Runs the ratio kernel on low..high and checks each ratio against the factorisation's, the
+// literal loop's candidate tests, and the warps' tests less retests against the literal loop; the
+// ratios go to numerators and denominators.
 template <typename Ratio>
 void expect_literal_ratios(std::int32_t low, std::int32_t high, std::vector<Ratio>& numerators,
                            std::vector<Ratio>& denominators) {
@@ -44,7 +44,7 @@ void expect_literal_ratios(std::int32_t low, std::int32_t high, std::vector<Rati
     const auto n = static_cast<std::int32_t>(low + k);
     Ratio numerator = 0;
     Ratio denominator = 0;
-    friendly::store_ratio(n, friendly::divisor_sum_literal(n), numerator, denominator);
+    friendly::store_ratio(n, friendly::divisor_sum_by_factoring(n), numerator, denominator);
     const auto at = static_cast<std::size_t>(k);
     ASSERT_EQ(numerators[at], numerator) << n;
     ASSERT_EQ(denominators[at], denominator) << n;
@@ -153,7 +153,8 @@ void literal_search(std::int32_t low, std::int32_t high, std::vector<std::uint64
   for (std::int64_t k = 0; k < length; ++k) {
     const auto n = static_cast<std::int32_t>(low + k);
     const auto at = static_cast<std::size_t>(k);
-    friendly::store_ratio(n, friendly::divisor_sum_literal(n), numerators[at], denominators[at]);
+    friendly::store_ratio(n, friendly::divisor_sum_by_factoring(n), numerators[at],
+                          denominators[at]);
     candidates += friendly::candidate_tests(n);
   }
   pairs.clear();

@@ -60,7 +60,7 @@ std::int32_t first_divisor(std::int32_t n, std::int32_t from, std::int32_t to) {
   return f;
 }
 
-// Checks every n of low..high: the warp's sum is the literal loop's, and its tests less its
+// Checks every n of low..high: the warp's sum is the factorisation's, and its tests less its
 // retests are the literal loop's candidates, as is the count from the limit it ended with.
 void expect_warp_sums(std::int32_t low, std::int32_t high) {
   for (std::int32_t n = low;; ++n) {
@@ -68,7 +68,7 @@ void expect_warp_sums(std::int32_t low, std::int32_t high) {
     std::int64_t retests = 0;
     std::int32_t limit = 0;
     const std::int64_t sum = friendly::divisor_sum_on_warp(n, HostWarp{&tests, &retests}, limit);
-    ASSERT_EQ(sum, friendly::divisor_sum_literal(n)) << n;
+    ASSERT_EQ(sum, friendly::divisor_sum_by_factoring(n)) << n;
     const std::int64_t literal = friendly::candidate_tests(n);
     ASSERT_EQ(tests - retests, literal) << n << ": " << tests << " tests, " << retests;
     ASSERT_GE(retests, 0) << n;
@@ -275,7 +275,7 @@ TEST(GpuWork, PairsPrintInRowThenColumnOrderWithTheirChecksum) {
   std::vector<std::int32_t> numerators(kHigh);
   std::vector<std::int32_t> denominators(kHigh);
   for (std::int32_t n = 1; n <= kHigh; ++n) {
-    friendly::store_ratio(n, friendly::divisor_sum_literal(n),
+    friendly::store_ratio(n, friendly::divisor_sum_by_factoring(n),
                           numerators[static_cast<std::size_t>(n - 1)],
                           denominators[static_cast<std::size_t>(n - 1)]);
   }

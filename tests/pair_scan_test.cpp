@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "kernel_paths.hpp"
-#include "paths/cache_sizes.hpp"
 #include "reference.hpp"
 #include "search/friendly.hpp"
+#include "search/pair_tiling.hpp"
 
 namespace {
 
@@ -182,10 +182,12 @@ TEST_P(BlockScan, StopsWhenTheReportAsksTo) {
 TEST_P(BlockScan, GroupsOfBlocksReportTheirRowsPairsAcrossTiles) {
   // Unique ratios, but for copies of a few rows' ratios on both sides of each tile's edge (tiles
   // start one column after the group's first row) and at the last column; with the smallest
-  // and the largest tiles that pair_tiling chooses, and with the tiles of this processor.
-  const std::int64_t tile_sizes[] = {4096, friendly::PairTiling{}.tile_bytes,
-                                     friendly::pair_tiling(friendly::core_caches()).tile_bytes,
-                                     std::int64_t{256} * 1024};
+  // and the largest tiles that pair_tiling chooses, and with the tiles of this processor under
+  // every tuning.
+  std::vector<std::int64_t> tile_sizes = {4096, friendly::PairTiling{}.tile_bytes,
+                                          std::int64_t{256} * 1024};
+  for (std::size_t tuning = 0; tuning < friendly::kTuningCount; ++tuning)
+    tile_sizes.push_back(friendly::pair_tiling(friendly::core_caches(), tuning).tile_bytes);
   for (const std::int64_t tile_bytes : tile_sizes) {
     const std::int64_t tile = tile_bytes / static_cast<std::int64_t>(sizeof(std::int32_t));
     const std::int64_t length = 3 * tile + 50;

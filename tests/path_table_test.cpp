@@ -1,18 +1,23 @@
 // The processor's features, the table of CPU paths, and where a search runs: the default, the
-// fall-back from a GPU that cannot be set up, and FRIENDLY_KERNELS.
+// fall-back from a GPU that cannot be set up, and FRIENDLY_KERNELS; the tunings, and the tests'
+// instances of the tuned kernels derived from them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "app/environment.hpp"
 #include "gpu/gpu.hpp"
-#include "paths/cpu_features.hpp"
+#include "kernel_paths.hpp"
 #include "paths/path_table.hpp"
+#include "paths/processor.hpp"
 #include "paths/tuning.hpp"
 #include "search/placement.hpp"
 
@@ -194,13 +199,6 @@ TEST(Tunings, ChosenByVendorFamilyModelAndCacheAndForcedByName) {
   EXPECT_EQ(zen3.family, 25);
   EXPECT_EQ(zen3.model, 1);
   EXPECT_EQ(friendly::decode_processor("HygonGenuine", 0x00B00F21, 0).vendor, Vendor::other);
-  // The names that the build runs the tests under are the table's.
-  std::string names;
-  for (const friendly::Tuning& tuning : friendly::kTunings) {
-    if (!names.empty()) names += ',';
-    names += tuning.name;
-  }
-  EXPECT_EQ(names, FRIENDLY_TUNING_NAMES);
 
   std::size_t tuning = friendly::kTuningCount;
   std::string error;
@@ -212,4 +210,53 @@ TEST(Tunings, ChosenByVendorFamilyModelAndCacheAndForcedByName) {
   EXPECT_EQ(tuning, zen5);
   EXPECT_EQ(error, std::string("FRIENDLY_TUNING 'fast' names no tuning; the tunings are ") +
                        friendly::tuning_names());
+}
+
+TEST(Tunings, TheTestsRunEveryPathUnderEachOfItsDistinctKernelsAndTilings) {
+  // Every path has a kernel under every tuning, and each distinct one is among those tested.
+  const std::vector<friendly_test::TunedPath> stepping =
+      friendly_test::stepping_tunings(friendly::kAllPaths);
+  const std::vector<friendly_test::TunedPath> tiling =
+      friendly_test::tiling_tunings(friendly::kAllPaths);
+  for (const friendly::KernelPath path : friendly::kAllPaths) {
+    for (std::size_t t = 0; t < friendly::kTuningCount; ++t) {
+      const friendly::StepKernel kernel = friendly_test::stepping_kernel(path, t);
+      ASSERT_NE(kernel, nullptr) << friendly::path_name(path) << " under " << t;
+      EXPECT_EQ(std::count_if(stepping.begin(), stepping.end(),
+                              [&](const friendly_test::TunedPath& tested) {
+                                return tested.path == path && friendly_test::stepping_kernel(
+                                                                  path, tested.tuning) == kernel;
+                              }),
+                1)
+          << friendly::path_name(path) << " under " << friendly::kTunings[t].name;
+    }
+    EXPECT_GE(
+        std::count_if(tiling.begin(), tiling.end(),
+                      [&](const friendly_test::TunedPath& tested) { return tested.path == path; }),
+        1);
+  }
+  // The AVX-512 path compiles one kernel per distinct set of its constants, the others one
+  // kernel for all (AVX2's vectors are the same in every row); the tilings follow the rows'
+  // tile shares and groups.
+  std::set<std::tuple<int, int, int>> avx512;
+  std::set<int> avx2;
+  std::set<std::pair<int, int>> tilings;
+  for (const friendly::Tuning& t : friendly::kTunings) {
+    avx512.insert({t.avx512_vectors, t.avx512_stretch, t.avx512_split});
+    avx2.insert(t.avx2_vectors);
+    tilings.insert({t.tile_percent, t.group_blocks});
+  }
+  const auto kernels_of = [&](friendly::KernelPath path) {
+    return std::count_if(
+        stepping.begin(), stepping.end(),
+        [&](const friendly_test::TunedPath& tested) { return tested.path == path; });
+  };
+  EXPECT_EQ(kernels_of(friendly::KernelPath::avx512), static_cast<std::ptrdiff_t>(avx512.size()));
+  EXPECT_EQ(kernels_of(friendly::KernelPath::avx2), static_cast<std::ptrdiff_t>(avx2.size()));
+  EXPECT_EQ(kernels_of(friendly::KernelPath::portable), 1);
+  EXPECT_EQ(std::count_if(tiling.begin(), tiling.end(),
+                          [&](const friendly_test::TunedPath& tested) {
+                            return tested.path == friendly::KernelPath::portable;
+                          }),
+            static_cast<std::ptrdiff_t>(tilings.size()));
 }

@@ -1,6 +1,6 @@
 // The ratio step and gcd: the defining table, divisor sums against an independent factorisation
-// over whole windows of the 32-bit domain, and the fast kernels of every path against the
-// literal loop.
+// over whole windows of the 32-bit domain, and the fast kernels of every path, under each of their
+// tunings, against independent sums and first divisors.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +9,6 @@
 #include <limits>
 #include <numeric>
 #include <random>
-#include <unordered_map>
 #include <vector>
 
 #include "kernel_paths.hpp"
@@ -19,6 +18,7 @@
 namespace {
 
 using friendly::divisor_sum;
+using friendly::divisor_sum_by_factoring;
 using friendly::divisor_sum_literal;
 using friendly::gcd;
 using friendly::KernelPath;
@@ -31,28 +31,6 @@ std::int64_t divisor_sum(std::int32_t n) {
 
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
-
-// Sum of the positive divisors of n >= 1 from its prime factorisation.
-std::int64_t sigma_by_factoring(std::int64_t n) {
-  std::int64_t sigma = 1;
-  for (std::int64_t p = 2; p * p <= n; ++p) {
-    std::int64_t power_sum = 1;
-    std::int64_t power = 1;
-    while (n % p == 0) {
-      n /= p;
-      power *= p;
-      power_sum += power;
-    }
-    sigma *= power_sum;
-  }
-  return n > 1 ? sigma * (n + 1) : sigma;
-}
-
-// What the step must yield for any n: sigma(n), except that 1 counts its divisor twice and
-// numbers up to 2 never enter the trial division.
-std::int64_t expected_sum(std::int32_t n) {
-  return n <= 2 ? std::int64_t{n} + 1 : sigma_by_factoring(n);
-}
 
 struct Ratio32 {
   std::int32_t numerator;
@@ -129,7 +107,7 @@ TEST(RatioStep, PrimesSquaresAndNegatives) {
   }
   for (std::int32_t root = 2; root <= 300; ++root) {
     const std::int32_t n = root * root;
-    ASSERT_EQ(divisor_sum(n), sigma_by_factoring(n)) << n;
+    ASSERT_EQ(divisor_sum(n), divisor_sum_by_factoring(n)) << n;
   }
   for (const std::int32_t n : {-2, -3, -100, -65536, kMin + 1}) {
     const Ratio32 r = narrow_ratio(n);
@@ -148,7 +126,7 @@ TEST(RatioStep, PrimesSquaresAndNegatives) {
 void expect_window_exact(std::int32_t first, std::int32_t last) {
   for (std::int64_t n = first; n <= last; ++n) {
     const auto number = static_cast<std::int32_t>(n);
-    const std::int64_t expected = expected_sum(number);
+    const std::int64_t expected = divisor_sum_by_factoring(number);
     ASSERT_EQ(divisor_sum_literal(number), expected) << "n = " << n;
     ASSERT_EQ(divisor_sum(number), expected) << "n = " << n;
   }
@@ -167,7 +145,7 @@ TEST(DivisorSum, MatchesFactorisationJustBelowTheLargestNumber) {
   expect_window_exact(2'147'483'616, 2'147'483'627);
   expect_window_exact(2'147'483'630, 2'147'483'635);
   EXPECT_GT(divisor_sum(2'147'483'640), std::int64_t{kMax});
-  EXPECT_EQ(divisor_sum(2'147'483'640), sigma_by_factoring(2'147'483'640));
+  EXPECT_EQ(divisor_sum(2'147'483'640), divisor_sum_by_factoring(2'147'483'640));
 }
 
 TEST(DivisorSum, SmallestNumbersOfTheDomain) {
@@ -249,26 +227,36 @@ std::int32_t prime_at_most(std::int32_t n) {
   return n;
 }
 
-// divisor_sum_literal of n, computed once for the tests of all the paths.
-std::int64_t literal_sum(std::int32_t n) {
-  static std::unordered_map<std::int32_t, std::int64_t> sums;
-  const auto [at, added] = sums.try_emplace(n, 0);
-  if (added) at->second = divisor_sum_literal(n);
-  return at->second;
+// What the step must yield for every n <= last, from a sieve of the divisors of 3..last (the
+// literal loop agrees with the factorisation, DivisorSum above): index n holds n's sum.
+std::vector<std::int64_t> sieved_sums(std::int32_t last) {
+  std::vector<std::int64_t> sums(static_cast<std::size_t>(last) + 1, 0);
+  for (std::int64_t d = 1; d <= last; ++d) {
+    for (std::int64_t m = d; m <= last; m += d)
+      sums[static_cast<std::size_t>(m)] += d;
+  }
+  sums[1] = 2;
+  sums[2] = 3;
+  return sums;
 }
 
-class FastDivisorSum : public friendly_test::PathTest {};
-INSTANTIATE_TEST_SUITE_P(Paths, FastDivisorSum, testing::ValuesIn(friendly_test::kFastPaths),
-                         friendly_test::path_test_name);
+class FastDivisorSum : public friendly_test::TunedPathTest {};
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FastDivisorSum,
+    testing::ValuesIn(friendly_test::stepping_tunings(friendly_test::kFastPaths)),
+    friendly_test::tuned_path_test_name);
 
-TEST_P(FastDivisorSum, EqualsTheLiteralLoopForEveryNumberUpToOneHundredThousand) {
-  for (std::int32_t n = -50; n <= 100'000; ++n)
-    ASSERT_EQ(divisor_sum(n, GetParam()), literal_sum(n)) << "n = " << n;
+TEST_P(FastDivisorSum, EqualsTheSievedSumForEveryNumberUpToOneHundredThousand) {
+  const std::vector<std::int64_t> sums = sieved_sums(100'000);
+  for (std::int32_t n = -50; n <= 0; ++n)
+    ASSERT_EQ(divisor_sum(n, GetParam().path), std::int64_t{n} + 1) << "n = " << n;
+  for (std::int32_t n = 1; n <= 100'000; ++n)
+    ASSERT_EQ(divisor_sum(n, GetParam().path), sums[static_cast<std::size_t>(n)]) << "n = " << n;
 }
 
-TEST_P(FastDivisorSum, EqualsTheLiteralLoopOnRandomNumbersOfTheWholeRange) {
-  // Numbers whose literal loop is short enough to run here (a few million candidates); the
-  // draw still covers every size up to 2^31 - 1.
+TEST_P(FastDivisorSum, MatchesFactorisationOnRandomNumbersOfTheWholeRange) {
+  // Numbers whose trial division is short enough for the portable path under sanitizers (a few
+  // million candidates); the draw still covers every size up to 2^31 - 1.
   std::mt19937 random(20'240'601);
   std::uniform_int_distribution<std::int32_t> draw(3, kMax);
   int compared = 0;
@@ -276,11 +264,11 @@ TEST_P(FastDivisorSum, EqualsTheLiteralLoopOnRandomNumbersOfTheWholeRange) {
     const std::int32_t n = draw(random);
     if (friendly::candidate_tests(n) > (1 << 22)) continue;
     ++compared;
-    ASSERT_EQ(divisor_sum(n, GetParam()), literal_sum(n)) << "n = " << n;
+    ASSERT_EQ(divisor_sum(n, GetParam().path), divisor_sum_by_factoring(n)) << "n = " << n;
   }
 }
 
-TEST_P(FastDivisorSum, EqualsTheLiteralLoopOnSquaresPrimesAndTwicePrimes) {
+TEST_P(FastDivisorSum, MatchesFactorisationOnSquaresPrimesAndTwicePrimes) {
   std::vector<std::int32_t> numbers;
   // Squares of every size, the largest square below 2^31 included.
   for (std::int32_t root = 2; root <= 46'340; root += root < 400 ? 1 : 997)
@@ -298,22 +286,22 @@ TEST_P(FastDivisorSum, EqualsTheLiteralLoopOnSquaresPrimesAndTwicePrimes) {
   for (std::int32_t n = (1 << 24) - 12; n <= (1 << 24) + 12; ++n)
     numbers.push_back(n);
   for (const std::int32_t n : numbers)
-    ASSERT_EQ(divisor_sum(n, GetParam()), literal_sum(n)) << "n = " << n;
+    ASSERT_EQ(divisor_sum(n, GetParam().path), divisor_sum_by_factoring(n)) << "n = " << n;
 }
 
 TEST_P(FastDivisorSum, MatchesFactorisationOnTheLargestPrimeAndTwiceAPrime) {
   // Here the literal loop would test about 2^31 candidates per number; the factorisation,
   // which the literal loop matches (see DivisorSum above), is the reference instead. The
   // portable path, slow under sanitizers, takes the prime only.
-  EXPECT_EQ(divisor_sum(kMax, GetParam()), sigma_by_factoring(kMax));
-  if (GetParam() == KernelPath::portable) return;
+  EXPECT_EQ(divisor_sum(kMax, GetParam().path), divisor_sum_by_factoring(kMax));
+  if (GetParam().path == KernelPath::portable) return;
   const std::int32_t twice_prime = 2 * prime_at_most(kMax / 2);
-  EXPECT_EQ(divisor_sum(twice_prime, GetParam()), sigma_by_factoring(twice_prime));
+  EXPECT_EQ(divisor_sum(twice_prime, GetParam().path), divisor_sum_by_factoring(twice_prime));
 }
 
 TEST_P(FastDivisorSum, NumbersUpToTwoSkipTheTrialDivision) {
   for (const std::int32_t n : {kMin, kMin + 1, -7, -1, 0, 1, 2})
-    EXPECT_EQ(divisor_sum(n, GetParam()), std::int64_t{n} + 1) << n;
+    EXPECT_EQ(divisor_sum(n, GetParam().path), std::int64_t{n} + 1) << n;
 }
 
 using friendly_test::next_divisor;
@@ -326,9 +314,10 @@ std::int32_t first_divisor(std::int32_t n, std::int32_t from, std::int32_t to) {
   return to;
 }
 
-class NextDivisor : public friendly_test::PathTest {};
-INSTANTIATE_TEST_SUITE_P(Paths, NextDivisor, testing::ValuesIn(kAllPaths),
-                         friendly_test::path_test_name);
+class NextDivisor : public friendly_test::TunedPathTest {};
+INSTANTIATE_TEST_SUITE_P(Paths, NextDivisor,
+                         testing::ValuesIn(friendly_test::stepping_tunings(kAllPaths)),
+                         friendly_test::tuned_path_test_name);
 
 TEST_P(NextDivisor, FindsADivisorAtEveryPositionOfItsRange) {
   // A divisor planted at each position of ranges that fill the lanes unevenly, so that it
@@ -345,7 +334,7 @@ TEST_P(NextDivisor, FindsADivisorAtEveryPositionOfItsRange) {
     // A long range whose last lane meets a change of quotient on its way to the divisor.
     const std::int32_t far = c.divisor - c.divisor / 16;
     if (std::int64_t{far} * far >= n) {
-      ASSERT_EQ(next_divisor(GetParam(), true, n, far, c.divisor + 64),
+      ASSERT_EQ(next_divisor(GetParam().path, true, n, far, c.divisor + 64),
                 first_divisor(n, far, c.divisor + 64))
           << n << " from " << far;
     }
@@ -354,10 +343,10 @@ TEST_P(NextDivisor, FindsADivisorAtEveryPositionOfItsRange) {
         const std::int32_t from = c.divisor - position;
         const std::int32_t to = from + count;
         const std::int32_t expected = first_divisor(n, from, to);
-        ASSERT_EQ(next_divisor(GetParam(), false, n, from, to), expected)
+        ASSERT_EQ(next_divisor(GetParam().path, false, n, from, to), expected)
             << n << " from " << from << " to " << to;
         if (std::int64_t{from} * from >= n) {
-          ASSERT_EQ(next_divisor(GetParam(), true, n, from, to), expected)
+          ASSERT_EQ(next_divisor(GetParam().path, true, n, from, to), expected)
               << n << " from " << from << " to " << to;
         }
       }
@@ -375,9 +364,9 @@ TEST_P(NextDivisor, StepsUpToTheLargestNumber) {
       // Around n / 2 (a divisor of even n), just below n, and just below the largest number.
       for (const std::int32_t to : {n / 2 + count / 2, n, kMax}) {
         const std::int32_t from = to - count;
-        ASSERT_EQ(next_divisor(GetParam(), true, n, from, to), first_divisor(n, from, to))
+        ASSERT_EQ(next_divisor(GetParam().path, true, n, from, to), first_divisor(n, from, to))
             << n << " from " << from << " to " << to;
-        ASSERT_EQ(next_divisor(GetParam(), false, n, from, to), first_divisor(n, from, to))
+        ASSERT_EQ(next_divisor(GetParam().path, false, n, from, to), first_divisor(n, from, to))
             << n << " from " << from << " to " << to << ", dividing";
       }
     }
@@ -395,11 +384,12 @@ TEST_P(NextDivisor, AgreesWithDivisionOnRandomRanges) {
     // Division: any start from 2; stepping: starts at or above the square root.
     const std::int32_t low = 2 + span(random) % (root + 1);
     const std::int32_t low_to = low + span(random);
-    ASSERT_EQ(next_divisor(GetParam(), false, n, low, low_to), first_divisor(n, low, low_to))
+    ASSERT_EQ(next_divisor(GetParam().path, false, n, low, low_to), first_divisor(n, low, low_to))
         << n << " from " << low;
     const std::int32_t high = root + 1 + span(random);
     const std::int32_t high_to = high + span(random);
-    ASSERT_EQ(next_divisor(GetParam(), true, n, high, high_to), first_divisor(n, high, high_to))
+    ASSERT_EQ(next_divisor(GetParam().path, true, n, high, high_to),
+              first_divisor(n, high, high_to))
         << n << " from " << high;
   }
 }

@@ -1,6 +1,7 @@
 // Proof that the fast kernels do the whole work, from the counts that their loops keep in the
 // counting build: every candidate of the literal trial division is tested, and every pair of
-// the range is compared, on every path the processor has and with any team size.
+// the range is compared, on every path the processor has, under each of its distinct stepping
+// kernels and tilings, and with any team size.
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -11,8 +12,8 @@
 
 #include "kernel_paths.hpp"
 #include "oracles.hpp"
-#include "paths/cache_sizes.hpp"
 #include "search/friendly.hpp"
+#include "search/pair_tiling.hpp"
 
 namespace {
 
@@ -38,13 +39,13 @@ void expect_every_candidate_tested(KernelPath path, std::int32_t low, std::int32
   }
 }
 
-using WorkCount = friendly_test::PathTest;
-using FastWorkCount = friendly_test::PathTest;
+using WorkCount = friendly_test::TunedPathTest;
+using FastWorkCount = friendly_test::TunedPathTest;
 
 TEST_P(FastWorkCount, EveryCandidateOfTheLiteralLoopIsTested) {
-  expect_every_candidate_tested(GetParam(), -5, 20'000);
-  expect_every_candidate_tested(GetParam(), (1 << 24) - 48, (1 << 24) + 48);
-  expect_every_candidate_tested(GetParam(), kMax - 3, kMax);
+  expect_every_candidate_tested(GetParam().path, -5, 20'000);
+  expect_every_candidate_tested(GetParam().path, (1 << 24) - 48, (1 << 24) + 48);
+  expect_every_candidate_tested(GetParam().path, kMax - 3, kMax);
 }
 
 // The work counted in one search of low..high with the given team size, its output discarded.
@@ -62,7 +63,7 @@ TEST_P(WorkCount, SearchTestsEveryCandidateAndComparesEveryPairOnce) {
   // Lengths around blocks, groups and tiles: a tile of 32-bit columns holds 4096 of them where
   // the first-level data cache is 32 KiB, 6144 where it is 48 KiB; a group is 2048 rows.
   const std::int32_t ranges[][2] = {{1, 20'000}, {-37, 3'000}, {5, 5}, {5, 4}, {1, 8'200}};
-  const KernelPath path = GetParam();
+  const KernelPath path = GetParam().path;
   for (const auto& [low, high] : ranges) {
     std::int64_t candidates = 0;
     for (std::int32_t n = low; n <= high; ++n)
@@ -83,10 +84,13 @@ TEST_P(WorkCount, SearchTestsEveryCandidateAndComparesEveryPairOnce) {
   omp_set_num_threads(omp_get_num_procs());
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, WorkCount, testing::ValuesIn(friendly::kAllPaths),
-                         friendly_test::path_test_name);
-INSTANTIATE_TEST_SUITE_P(Paths, FastWorkCount, testing::ValuesIn(friendly_test::kFastPaths),
-                         friendly_test::path_test_name);
+INSTANTIATE_TEST_SUITE_P(Paths, WorkCount,
+                         testing::ValuesIn(friendly_test::tiling_tunings(friendly::kAllPaths)),
+                         friendly_test::tuned_path_test_name);
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FastWorkCount,
+    testing::ValuesIn(friendly_test::stepping_tunings(friendly_test::kFastPaths)),
+    friendly_test::tuned_path_test_name);
 
 // Writes of a stream that accepts `limit` bytes, then fails.
 ssize_t write_until_limit(void* cookie, const char* /*data*/, std::size_t size) {

@@ -1,9 +1,9 @@
 #include "app/report.hpp"
 
+#include "paths/processor.hpp"
 #include "paths/tuning.hpp"
 #include "validate/validate.hpp"
 
-#include <cpuid.h>
 #include <dlfcn.h>
 #include <omp.h>
 
@@ -83,23 +83,6 @@ std::string openmp_runtime() {
   return library + " (OpenMP " + std::to_string(_OPENMP) + ")";
 }
 
-// The processor's model name as it reports itself, or "unknown".
-std::string processor_name() {
-  // The brand string of CPUID leaves 0x80000002 to 0x80000004, 16 bytes each.
-  unsigned words[12] = {};
-  for (std::size_t leaf = 0; leaf < 3; ++leaf) {
-    unsigned* const word = words + 4 * leaf;
-    if (__get_cpuid(0x80000002U + static_cast<unsigned>(leaf), word, word + 1, word + 2,
-                    word + 3) == 0) {
-      return "unknown";
-    }
-  }
-  char brand[sizeof words + 1] = {};
-  std::memcpy(brand, words, sizeof words);
-  const std::string name = trimmed(brand);
-  return name.empty() ? "unknown" : name;
-}
-
 }  // namespace
 
 RunReport run_report(const char* program, Placement placement, int ranks, std::int32_t low,
@@ -125,7 +108,7 @@ std::string format_report(const RunReport& run, ReportFormat format) {
       {"version", {run.version, true}},
       {"compiler", {compiler_name(), true}},
       {"openmp", {openmp_runtime(), true}},
-      {"processor", {processor_name(), true}},
+      {"processor", {processor_brand(), true}},
       {"path", {placement_name(run.placement), true}},
       {"tuning", {kTunings[chosen_tuning()].name, true}},
       {"threads", {std::to_string(search.threads), false}}};

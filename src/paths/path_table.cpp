@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "paths/cpu_features.hpp"
+#include "paths/processor.hpp"
 
 namespace friendly {
 

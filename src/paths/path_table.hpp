@@ -9,7 +9,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "paths/cpu_features.hpp"
+#include "paths/processor.hpp"
 
 namespace friendly {
 

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <string_view>
 
+#include "paths/processor.hpp"
+
 namespace friendly {
 
 // The tunings, one row each: TUNING(name, avx512_vectors, avx512_stretch, avx512_split,
@@ -74,37 +76,34 @@ static_assert([] {
   return true;
 }());
 
-// The processor makers that the table tells apart.
-enum class Vendor { intel, amd, other };
+// The index in kTunings of the tuning named name, at compile time: a name that no row has stops
+// the build.
+consteval std::size_t tuning_index(std::string_view name) {
+  for (std::size_t k = 0; k < kTuningCount; ++k) {
+    if (name == kTunings[k].name) return k;
+  }
+  throw "no tuning has that name";  // not a constant expression: the build stops here
+}
 
 // One processor row: cores of vendor's family with a model in [model_low, model_high] and at
-// least least_level1 bytes of first-level data cache run the tuning named tuning.
+// least least_level1 bytes of first-level data cache run the tuning kTunings[tuning].
 struct ProcessorTuning {
   Vendor vendor;
   int family;
   int model_low;
   int model_high;
   std::int64_t least_level1;
-  const char* tuning;
+  std::size_t tuning;
 };
 
 // The processors, the first row that matches chooses: Ice Lake server (Intel family 6, model 106)
 // and Zen 3 (AMD family 25) at the standard constants, Zen 4 server (family 25, models 0x10 to
 // 0x1f) at zen4, Zen 5 (family 26) at zen5.
 inline constexpr ProcessorTuning kProcessorTunings[] = {
-    {Vendor::intel, 6, 106, 106, 0, "standard"},
-    {Vendor::amd, 25, 0x10, 0x1f, 0, "zen4"},
-    {Vendor::amd, 25, 0, 255, 0, "standard"},
-    {Vendor::amd, 26, 0, 255, std::int64_t{48} * 1024, "zen5"},
-};
-
-// A processor as the table reads it: its vendor, family and model as CPUID leaf 1 reports them
-// (the extended fields added), and its first-level data cache in bytes.
-struct ProcessorId {
-  Vendor vendor = Vendor::other;
-  int family = 0;
-  int model = 0;
-  std::int64_t level1_data = 0;
+    {Vendor::intel, 6, 106, 106, 0, tuning_index("standard")},
+    {Vendor::amd, 25, 0x10, 0x1f, 0, tuning_index("zen4")},
+    {Vendor::amd, 25, 0, 255, 0, tuning_index("standard")},
+    {Vendor::amd, 26, 0, 255, std::int64_t{48} * 1024, tuning_index("zen5")},
 };
 
 // The index in kTunings of the tuning named name, or kTuningCount when none has that name.
@@ -113,14 +112,6 @@ std::size_t tuning_named(std::string_view name) noexcept;
 // The index in kTunings of the tuning for the processor: the first row of kProcessorTunings that
 // matches it, else 0.
 std::size_t tuning_for(const ProcessorId& processor) noexcept;
-
-// The processor that CPUID leaf 0's vendor string (EBX, EDX, ECX: twelve characters) and leaf
-// 1's EAX describe, with level1_data bytes of first-level data cache.
-ProcessorId decode_processor(std::string_view vendor, std::uint32_t leaf1_eax,
-                             std::int64_t level1_data) noexcept;
-
-// This processor (decode_processor of its CPUID and core_caches(), read once).
-ProcessorId this_processor() noexcept;
 
 // The tuning that the search runs: tuning_for(this_processor()) until choose_tuning.
 std::size_t chosen_tuning() noexcept;

@@ -13,10 +13,10 @@
 #include <string>
 #include <type_traits>
 
-#include "paths/cache_sizes.hpp"
 #include "paths/kernels.hpp"
 #include "search/output.hpp"
 #include "search/pair_phase.hpp"
+#include "search/pair_tiling.hpp"
 #include "search/placement.hpp"
 #include "search/ratio_phase.hpp"
 #include "support/contract.hpp"

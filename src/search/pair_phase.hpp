@@ -9,22 +9,12 @@
 
 #include "paths/kernels.hpp"
 #include "search/output.hpp"
+#include "search/pair_tiling.hpp"
 #include "search/progress.hpp"
 #include "search/work_share.hpp"
 #include "support/contract.hpp"
 
 namespace friendly {
-
-// How a thread shares its reads of the columns among its blocks of kRowBlock rows: it compares
-// a group of group_blocks blocks together against each tile of tile_bytes of numerators in turn.
-// The first block of a group reads the tile from wherever the columns are (memory, or the
-// shared cache), the others from the first-level cache; pair_tiling (cache_sizes.hpp) sizes the
-// tile from that cache and the group as the tuning (tuning.hpp) says, so that the one far read of
-// each tile is shared by many blocks.
-struct PairTiling {
-  std::int64_t tile_bytes = std::int64_t{16} * 1024;  // a positive multiple of 64 bytes
-  int group_blocks = 256;                             // 1 to kMaxGroupBlocks (tuning.hpp)
-};
 
 // Calls report(i, j) for every column j of row i (i < j < length) whose ratio equals row i's,
 // in increasing j, comparing numerators first and denominators only when those are equal.

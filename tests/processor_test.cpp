@@ -1,6 +1,6 @@
 // The core's caches as sysfs describes them, and the pair phase's tiles sized from them.
-#include "paths/cache_sizes.hpp"
 #include "paths/tuning.hpp"
+#include "search/pair_tiling.hpp"
 
 #include <gtest/gtest.h>
 
