@@ -20,6 +20,7 @@
 #include "oracles.hpp"
 #include "paths/kernels.hpp"
 #include "reference.hpp"
+#include "run/friendly_numbers.hpp"
 #include "search/friendly.hpp"
 #include "text_files.hpp"
 

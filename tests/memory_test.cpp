@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "run/friendly_numbers.hpp"
 #include "search/friendly.hpp"
 #include "validate/validate.hpp"
 

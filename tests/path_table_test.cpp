@@ -19,7 +19,7 @@
 #include "paths/path_table.hpp"
 #include "paths/processor.hpp"
 #include "paths/tuning.hpp"
-#include "search/placement.hpp"
+#include "run/placement.hpp"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include "paths/path_table.hpp"
 #include "paths/tuning.hpp"
 #include "reference.hpp"
+#include "run/placement.hpp"
 #include "sanitizers.hpp"
-#include "search/placement.hpp"
 #include "text_files.hpp"
 
 // Present in LLVM's libomp only: the runtime that this test and the program are built with.

@@ -15,6 +15,7 @@
 #include "memory_stream.hpp"
 #include "oracles.hpp"
 #include "reference.hpp"
+#include "run/friendly_numbers.hpp"
 #include "search/friendly.hpp"
 #include "text_files.hpp"
 #include "validate/validate.hpp"

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <numeric>
 
+#include "run/friendly_numbers.hpp"
 #include "search/friendly.hpp"
 
 namespace {

@@ -12,6 +12,7 @@
 
 #include "kernel_paths.hpp"
 #include "oracles.hpp"
+#include "run/friendly_numbers.hpp"
 #include "search/friendly.hpp"
 #include "search/pair_tiling.hpp"
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "paths/tuning.hpp"
+#include "run/placement.hpp"
 #include "search/friendly.hpp"
-#include "search/placement.hpp"
 
 namespace friendly {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "search/placement.hpp"
+#include "run/placement.hpp"
 
 namespace friendly {
 

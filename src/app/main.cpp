@@ -13,8 +13,9 @@
 #include "app/preflight.hpp"
 #include "app/report.hpp"
 #include "gpu/gpu.hpp"
+#include "run/friendly_numbers.hpp"
+#include "run/placement.hpp"
 #include "search/friendly.hpp"
-#include "search/placement.hpp"
 
 int main(int argc, char** argv) {
   using friendly::kProgramName;

@@ -8,8 +8,8 @@
 #include "app/command_line.hpp"
 #include "gpu/gpu.hpp"
 #include "paths/kernels.hpp"
+#include "run/placement.hpp"
 #include "search/friendly.hpp"
-#include "search/placement.hpp"
 
 namespace friendly {
 

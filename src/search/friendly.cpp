@@ -1,48 +1,16 @@
+// The search driver's one run on the CPU: the arrays allocated, the path chosen at run time made
+// code, and the region run over the whole range.
 #include "search/friendly.hpp"
-
-#include <omp.h>
-
-#include <string>
-
-#include "gpu/gpu.hpp"
-#include "gpu/gpu_work.hpp"
-#include "search/progress.hpp"
 
 namespace friendly {
 
-namespace {
-
-// search on the GPU: the whole search on the device, then its pairs sorted and printed.
 template <typename Ratio>
-bool search_on_gpu(std::int32_t low, std::int32_t high, std::FILE* out, SearchReport* report,
-                   std::string* error) {
-  GpuRun run;
-  std::string failure;
-  if (!gpu_search<Ratio>(low, high, run, failure)) {
-    if (error != nullptr) *error = failure;
-    return false;
-  }
-  const double printing = omp_get_wtime();
-  Answer answer;
-  static_cast<void>(print_pairs(run.pairs, low, out, answer));
-  const double stop = omp_get_wtime();
-  if (report != nullptr) {
-    *report = {0, run.ratio_seconds, run.pair_seconds + (stop - printing), run.candidate_tests,
-               answer};
-  }
-  return true;
-}
-
-}  // namespace
-
-template <typename Ratio>
-bool search(std::int32_t low, std::int32_t high, Placement placement, std::FILE* out,
-            SearchReport* report, std::FILE* progress, std::string* error) {
-  if (placement.device == Device::gpu) return search_on_gpu<Ratio>(low, high, out, report, error);
+bool search_on_cpu(std::int32_t low, std::int32_t high, KernelPath path, std::FILE* out,
+                   SearchReport* report, std::FILE* progress) {
   const std::int64_t length = range_length(low, high);
   const SearchArrays<Ratio> arrays = allocate_search_arrays<Ratio>(length, length);
   if (!arrays) return false;
-  const SearchReport done = on_path(placement.path, [&](auto chosen) {
+  const SearchReport done = on_path(path, [&](auto chosen) {
     constexpr KernelPath Path = chosen;
     return search_share<Path>(low, length, arrays, 0, 1, out, progress);
   });
@@ -50,17 +18,9 @@ bool search(std::int32_t low, std::int32_t high, Placement placement, std::FILE*
   return true;
 }
 
-template bool search<std::int32_t>(std::int32_t, std::int32_t, Placement, std::FILE*, SearchReport*,
-                                   std::FILE*, std::string*);
-template bool search<std::int64_t>(std::int32_t, std::int32_t, Placement, std::FILE*, SearchReport*,
-                                   std::FILE*, std::string*);
-
-bool FriendlyNumbers(std::int32_t low, std::int32_t high, Placement placement, SearchReport* report,
-                     std::string* error) {
-  std::FILE* const progress = progress_wanted(stdout) ? stderr : nullptr;
-  return needs_wide_ratios(low, high)
-             ? search<std::int64_t>(low, high, placement, stdout, report, progress, error)
-             : search<std::int32_t>(low, high, placement, stdout, report, progress, error);
-}
+template bool search_on_cpu<std::int32_t>(std::int32_t, std::int32_t, KernelPath, std::FILE*,
+                                          SearchReport*, std::FILE*);
+template bool search_on_cpu<std::int64_t>(std::int32_t, std::int32_t, KernelPath, std::FILE*,
+                                          SearchReport*, std::FILE*);
 
 }  // namespace friendly

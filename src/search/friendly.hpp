@@ -17,7 +17,6 @@
 #include "search/output.hpp"
 #include "search/pair_phase.hpp"
 #include "search/pair_tiling.hpp"
-#include "search/placement.hpp"
 #include "search/ratio_phase.hpp"
 #include "support/contract.hpp"
 
@@ -136,27 +135,22 @@ SearchReport search_share(std::int32_t low, std::int64_t length, const SearchArr
   return {threads, barrier - start, stop - resumed, tests, answer};
 }
 
-// The search of low..high (high >= low - 1) with ratio elements of type Ratio (int32_t where
-// needs_wide_ratios is false, else int64_t) at the given (available) placement, printing the
-// pair lines on out; report, when not null, receives what it did; progress, when not null, is the
-// terminal that the progress meter (progress.hpp) is drawn on and erased from before it returns.
-// On the GPU the whole range is searched on the device first, and then its pairs are printed in
-// row, then column order. Returns false, having printed nothing, when the arrays cannot be
-// allocated or the device fails; error, when not null, then receives the device's one-line reason
-// (left alone for the host's memory).
+// The search of low..high (high >= low - 1) on the CPU path path (available), with ratio
+// elements of type Ratio (int32_t where needs_wide_ratios is false, else int64_t), in one parallel
+// region of the runtime's default team size, printing the pair lines on out; report, when not
+// null, receives what it did; progress, when not null, is the terminal that the progress meter
+// (progress.hpp) is drawn on and erased from before it returns. Returns false, having printed
+// nothing, when the arrays cannot be allocated.
 template <typename Ratio>
-[[nodiscard]] bool search(std::int32_t low, std::int32_t high, Placement placement, std::FILE* out,
-                          SearchReport* report = nullptr, std::FILE* progress = nullptr,
-                          std::string* error = nullptr);
+[[nodiscard]] bool search_on_cpu(std::int32_t low, std::int32_t high, KernelPath path,
+                                 std::FILE* out, SearchReport* report = nullptr,
+                                 std::FILE* progress = nullptr);
 
-// Prints one pair line on standard output for every pair of numbers from low to high
-// (high >= low - 1) with equal ratios, in one OpenMP parallel region of the runtime's default
-// team size, or on the GPU, at the given (available) placement, by default the programs' own;
-// report and error as search's. Draws
-// the progress meter on standard error where progress_wanted(stdout). Returns false, having
-// printed nothing, when the arrays cannot be allocated or the device fails.
-[[nodiscard]] bool FriendlyNumbers(std::int32_t low, std::int32_t high,
-                                   Placement placement = default_placement(),
-                                   SearchReport* report = nullptr, std::string* error = nullptr);
+// Calls visit(Ratio{}) with the ratio element that the numbers of low..high need: std::int32_t,
+// or std::int64_t where needs_wide_ratios; returns what it returns. The one choice of the width.
+template <typename Visit>
+decltype(auto) on_ratio_width(std::int32_t low, std::int32_t high, Visit&& visit) {
+  return needs_wide_ratios(low, high) ? visit(std::int64_t{}) : visit(std::int32_t{});
+}
 
 }  // namespace friendly

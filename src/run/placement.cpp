@@ -1,5 +1,5 @@
 // The default placement of a search, its fall-back to the CPU, and the FRIENDLY_KERNELS names.
-#include "search/placement.hpp"
+#include "run/placement.hpp"
 
 #include <optional>
 #include <string>
