@@ -13,16 +13,10 @@ namespace {
 
 #include "paths/work_tally.inc"
 
-// The first divisor of n in [from, to), or to, by one division per candidate.
+// The first divisor of n in [from, to), or to, by one division per candidate: the literal path's
+// own loop (plain x86-64 code like this path's), which the compiler cannot make cheaper.
 std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
-  FRIENDLY_ASSERT(2 <= from && from <= to);
-  WorkTally tally;
-  std::int32_t f = from;
-  for (; f < to; ++f) {
-    ++tally.tests;
-    if (n % f == 0) break;
-  }
-  return f;
+  return next_divisor_dividing<KernelPath::literal>(n, from, to);
 }
 
 // Lanes of the stepping kernel: independent segments, so the 4-cycle chain of one remainder
