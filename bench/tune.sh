@@ -54,7 +54,7 @@ fi
 
 # This processor: its name as the report gives it, the tuning that the table picks now, and its
 # vendor, family, model and first-level data cache, as the table of processors reads them.
-report=$("$build_dir/friendlyNumbers" --report=json 1 2 2>&1 >/dev/null)
+report=$(env -u FRIENDLY_TUNING "$build_dir/friendlyNumbers" --report=json 1 2 2>&1 >/dev/null)
 processor=$(jq -r .processor <<<"$report")
 picked=$(jq -r .tuning <<<"$report")
 vendor=$(awk -F': ' '/^vendor_id/ {print $2; exit}' /proc/cpuinfo)
@@ -145,8 +145,13 @@ else
   read -r -a pair_fields <<<"${row[$best_pair]//,/ }"
   echo "rows to add (src/paths/tuning.hpp):"
   if [[ $best_ratio != "$best_pair" ]]; then
-    rows="  TUNING(NAME, ${ratio_fields[0]}, ${ratio_fields[1]}, ${ratio_fields[2]}, ${ratio_fields[3]}, ${pair_fields[4]}, ${pair_fields[5]})"$'\n'
+    fields="${ratio_fields[0]}, ${ratio_fields[1]}, ${ratio_fields[2]}, ${ratio_fields[3]}, ${pair_fields[4]}, ${pair_fields[5]}"
+    # A row of the table that holds these constants already is named, not added again.
     best=NAME
+    for name in "${names[@]}"; do
+      [[ ${row[$name]// /} == "${fields// /}" ]] && best=$name
+    done
+    [[ $best == NAME ]] && rows="  TUNING(NAME, $fields)"$'\n'
   fi
   rows+="    {$vendor_row, $family, $model, $model, $level1, \"$best\"},"
   echo "$rows"
