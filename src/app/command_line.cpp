@@ -105,11 +105,32 @@ bool read_report_option(const char* argument, SearchOptions& options) {
   const std::string_view rest = value.substr(prefix.size());
   const std::size_t colon = rest.find(':');
   const std::string_view format = rest.substr(0, colon);
-  const std::string_view file = colon == rest.npos ? "" : rest.substr(colon + 1);
-  if ((format != "text" && format != "json") || (colon != rest.npos && file.empty())) return false;
+  const std::string_view file = colon == std::string_view::npos ? "" : rest.substr(colon + 1);
+  if ((format != "text" && format != "json") || (colon != std::string_view::npos && file.empty()))
+    return false;
   options.report = format == "json" ? ReportFormat::json : ReportFormat::text;
   options.report_file = file;
   return true;
+}
+
+// What a refused LOW suggests where it is a report's format given as an argument of its own
+// ("--report json"), or "".
+std::string report_format_hint(const char* const* argv, int first) {
+  const std::string_view format(argv[first]);
+  if (first > 1 && std::strcmp(argv[first - 1], "--report") == 0 &&
+      (format == "json" || format == "text")) {
+    return "; did you mean --report=" + std::string(format) + "?";
+  }
+  return "";
+}
+
+// The warning for the first argument from first on that looks like an option, or "".
+std::string option_after_bounds(int argc, const char* const* argv, int first) {
+  for (int later = first; later < argc; ++later) {
+    if (looks_like_option(argv[later]))
+      return "ignored " + shown(argv[later]) + " after the bounds: options come before LOW HIGH";
+  }
+  return "";
 }
 
 }  // namespace
@@ -145,12 +166,7 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
   }
   if (!read_bound("LOW", argv[first], low, error) ||
       !read_bound("HIGH", argv[first + 1], high, error)) {
-    // "--report json" reads json as LOW.
-    const std::string_view format(argv[first]);
-    if (first > 1 && std::strcmp(argv[first - 1], "--report") == 0 &&
-        (format == "json" || format == "text")) {
-      error += "; did you mean --report=" + std::string(format) + "?";
-    }
+    error += report_format_hint(argv, first);
     return Command::refused;
   }
   if (range_length(low, high) < 0) {
@@ -159,12 +175,7 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
     return Command::refused;
   }
   // Arguments after the bounds are ignored, but an option there is surely a slip.
-  for (int later = first + 2; later < argc; ++later) {
-    if (looks_like_option(argv[later])) {
-      error = "ignored " + shown(argv[later]) + " after the bounds: options come before LOW HIGH";
-      break;
-    }
-  }
+  error = option_after_bounds(argc, argv, first + 2);
   return Command::search;
 }
 

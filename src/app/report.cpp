@@ -82,6 +82,7 @@ std::string utc_date() {
 
 // The environment variable name's value, or "" when it is unset.
 std::string setting(const char* name) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
   const char* value = std::getenv(name);
   return value == nullptr ? "" : value;
 }
@@ -95,11 +96,12 @@ std::string write_report(const std::string& report, const SearchOptions& options
   }
   const std::string name = "the report to " + shown(options.report_file.c_str());
   std::FILE* const file = std::fopen(options.report_file.c_str(), "w");
-  if (file == nullptr) return "cannot write " + name + ": " + std::strerror(errno);
+  if (file == nullptr)
+    return "cannot write " + name + ": " + std::generic_category().message(errno);
   std::fputs(report.c_str(), file);
   std::string error = write_error(file, name.c_str());
   if (std::fclose(file) != 0 && error.empty())
-    error = "cannot write " + name + ": " + std::strerror(errno);
+    error = "cannot write " + name + ": " + std::generic_category().message(errno);
   return error;
 }
 
@@ -131,7 +133,7 @@ std::string prepare_report_file(const SearchOptions& options) {
   std::FILE* const file = std::fopen(options.report_file.c_str(), "w");
   if (file == nullptr || std::fclose(file) != 0) {
     return "cannot write the report to " + shown(options.report_file.c_str()) + ": " +
-           std::strerror(errno);
+           std::generic_category().message(errno);
   }
   return "";
 }
