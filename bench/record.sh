@@ -62,11 +62,17 @@ for ((repetition = 1; repetition <= repeats; ++repetition)); do
     for team in "${teams[@]}"; do
       options=(--report=json:"$work/record.json")
       ((repetition == 1 && team == teams[${#teams[@]} - 1])) && options+=(--validate)
+      rm -f "$work/record.json"
       busy_before=$(busy_ticks)
       children_seconds >"$work/cpu_before"
       start=$(date +%s.%N)
-      OMP_NUM_THREADS=$team "$program" "${options[@]}" 1 "$high" >/dev/null ||
-        fail "the run of 1..$high on $team threads failed (status $?)"
+      status=0
+      OMP_NUM_THREADS=$team "$program" "${options[@]}" 1 "$high" >/dev/null || status=$?
+      # A failed validation still leaves its record, which the records keep.
+      if ((status != 0)); then
+        [[ -s $work/record.json ]] && cat "$work/record.json" >>"$records"
+        fail "the run of 1..$high on $team threads failed (status $status)"
+      fi
       # The load is measured over a second at least: the clock ticks of /proc/stat are too
       # coarse for a shorter run.
       stop=$(date +%s.%N)

@@ -1,7 +1,8 @@
 # The bench scripts on recorded reports and on the built program: the results table never merges
 # records that differ in a field that can change a result and flags the answers that fail; the
-# standard run writes its records and summary where it is told, builds nothing and leaves the
-# tree alone; docs/results.md is the table of the records kept under docs/results/.
+# standard run writes its records and summary where it is told, builds nothing, stops at a failed
+# run keeping its record, and leaves the tree alone; docs/results.md is the table of the records
+# kept under docs/results/.
 # Usage: scripts_test.sh table|record|results SOURCE_DIR [BUILD_DIR]
 source "$(dirname "$0")/../install/common.sh"
 require_tools jq
@@ -54,6 +55,17 @@ case $group in
       "$work/out/records.jsonl" >/dev/null || fail "a record lacks its repetition or load"
     [[ $(data_rows <"$work/out/summary.md" | grep -c '| 2 |') == 4 ]] ||
       fail "the summary has not four cases of two runs: $(cat "$work/out/summary.md")"
+    # A run that fails (here a stand-in for a build whose validation fails) stops the standard
+    # run, and its record is kept.
+    mkdir -p "$work/failing"
+    printf '%s\n' '#!/bin/sh' 'for a; do case $a in --report=json:*)' \
+      "  echo '{\"program\":\"friendlyNumbers\",\"validated\":false}' >\"\${a#--report=json:}\";;" \
+      'esac; done' 'exit 1' >"$work/failing/friendlyNumbers"
+    chmod +x "$work/failing/friendlyNumbers"
+    OUT=$work/failed HIGHS=200 THREADS=1 REPEATS=1 bash "$sources/bench/record.sh" \
+      "$work/failing" >/dev/null 2>&1 && fail "record.sh went on after a failed run"
+    [[ $(jq -s 'map(.validated) == [false]' "$work/failed/records.jsonl") == true ]] ||
+      fail "the failed run's record is not kept: $(cat "$work/failed/records.jsonl")"
     [[ $(git -C "$sources" status --porcelain 2>/dev/null || true) == "$tree_before" ]] ||
       fail "record.sh changed the source tree"
     echo "record.sh: 8 records and their summary under the folder given, the tree untouched"
