@@ -3,8 +3,9 @@
 # the CUDA driver and runtime versions, runs the GPU tests with FRIENDLY_REQUIRE_GPU=1 (a test
 # that finds no GPU fails), checks that the GPU prints the CPU path's pair lines, times the whole
 # program on the GPU and on the CPU's threads, and writes gpu.csv and gpu.png (gnuplot, Debian
-# package gnuplot-nox) under OUT (default CUDA_BUILD_DIR/gpu-results). It stops at the first failure, its log in gpu-logs/ beside the
-# CSV. Meant to take under six minutes on a GPU machine with 16 cores.
+# package gnuplot-nox) under OUT (default CUDA_BUILD_DIR/gpu-results). It stops at the first
+# failure, its log in gpu-logs/ beside the CSV. Meant to take under six minutes on a GPU machine
+# with 16 cores.
 #
 #   bench/gpu.sh [CUDA_BUILD_DIR]      (default build-rel-cuda, as .ci/checks/40-cuda.sh makes it)
 #
@@ -12,9 +13,10 @@
 #   cmake -S . -B build-rel-cuda -G Ninja -DCMAKE_BUILD_TYPE=Release -DFRIENDLY_CUDA=ON
 #   cmake --build build-rel-cuda --target friendlyNumbers gpu_tests
 # Settings, all optional: DRY_RUN=1 runs without a GPU (FRIENDLY_REQUIRE_GPU left unset): the GPU
-# tests (which skip), then the CPU half on small ranges, writing into a temporary directory unless OUT is set, and says what it
-# left out. CPU_THREADS (default 16): the CPU's team for the large ranges. BUDGET (seconds,
-# default 330): the CPU's 1..10^7 runs only when the time so far and its estimate fit.
+# tests (which skip), then the CPU half on small ranges, writing into a temporary directory
+# unless OUT is set, and says what it left out. CPU_THREADS (default 16): the CPU's team for the
+# large ranges. BUDGET (seconds, default 330): the CPU's 1..10^7 runs only when the time so far
+# and its estimate fit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -4,9 +4,11 @@
 # tuning, REPEATS times each in alternation, the first run of each range on every thread with
 # --validate. Each run's `--report=json` record goes to OUT/records.jsonl with two fields added:
 # repetition, and other_load, the cores' worth of work that other processes (and the hypervisor's
-# steal) did during the run, or during the second from its start where it was shorter. A run with other_load above LOAD_LIMIT is said to be loaded, on
-# standard error and in the summary. Then OUT/summary.md: bench/results_table.sh over the records
-# (minimum, median and maximum of each case). Needs jq.
+# steal) did during the run, or during the second from its start where it was shorter. A run
+# with other_load above LOAD_LIMIT is said to be loaded, on standard error and in the summary.
+# Then OUT/summary.md: bench/results_table.sh over the records (minimum, median and maximum of
+# each case). A run that fails stops the standard run; its record, if it wrote one, is kept.
+# Needs jq.
 #
 #   bench/record.sh [BUILD_DIR]     (default build, as `cmake --workflow --preset demo` makes it)
 #
