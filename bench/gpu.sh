@@ -2,9 +2,10 @@
 # The GPU against the CPU on one machine, from a CUDA build made beforehand: prints nvidia-smi and
 # the CUDA driver and runtime versions, runs the GPU tests with FRIENDLY_REQUIRE_GPU=1 (a test
 # that finds no GPU fails), checks that the GPU prints the CPU path's pair lines, times the whole
-# program on the GPU and on the CPU's threads, and writes docs/gpu.csv and docs/gpu.png (gnuplot,
-# Debian package gnuplot-nox). It stops at the first failure, its log in gpu-logs/ beside the
-# CSV. Meant to take under six minutes on a GPU machine with 16 cores.
+# program on the GPU and on the CPU's threads, and writes gpu.csv and gpu.png (gnuplot, Debian
+# package gnuplot-nox) under OUT (default CUDA_BUILD_DIR/gpu-results). It stops at the first
+# failure, its log in gpu-logs/ beside the CSV. Meant to take under six minutes on a GPU machine
+# with 16 cores.
 #
 #   bench/gpu.sh [CUDA_BUILD_DIR]      (default build-rel-cuda, as .ci/checks/40-cuda.sh makes it)
 #
@@ -12,9 +13,10 @@
 #   cmake -S . -B build-rel-cuda -G Ninja -DCMAKE_BUILD_TYPE=Release -DFRIENDLY_CUDA=ON
 #   cmake --build build-rel-cuda --target friendlyNumbers gpu_tests
 # Settings, all optional: DRY_RUN=1 runs without a GPU (FRIENDLY_REQUIRE_GPU left unset): the GPU
-# tests (which skip), then the CPU half on small ranges, writing into a temporary directory instead of docs/, and says what it
-# left out. CPU_THREADS (default 16): the CPU's team for the large ranges. BUDGET (seconds,
-# default 330): the CPU's 1..10^7 runs only when the time so far and its estimate fit.
+# tests (which skip), then the CPU half on small ranges, writing into a temporary directory
+# unless OUT is set, and says what it left out. CPU_THREADS (default 16): the CPU's team for the
+# large ranges. BUDGET (seconds, default 330): the CPU's 1..10^7 runs only when the time so far
+# and its estimate fit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,7 +45,7 @@ fail() {
 [[ -x "$build/tests/gpu_tests" ]] || fail "no $build/tests/gpu_tests: build the target gpu_tests"
 
 if [[ $dry == 1 ]]; then
-  out_dir=$(mktemp -d)
+  out_dir=${OUT:-$(mktemp -d)}
   cpu_highs=(20000)
   cpu_teams=(1 2)
   cpu_threads=${CPU_THREADS:-2}
@@ -51,7 +53,7 @@ if [[ $dry == 1 ]]; then
   gpu_highs=()
   windows=()
 else
-  out_dir=docs
+  out_dir=${OUT:-$build/gpu-results}
   cpu_highs=(400000)
   cpu_teams=(1 2 4 8 16)
   large_highs=(1000000 10000000)

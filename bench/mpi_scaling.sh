@@ -7,8 +7,8 @@
 # One Release build with FRIENDLY_MPI and the benchmarks (default build-mpi-bench) holds both
 # programs, mpi_phase_times and deal_model. Settings, all optional: HIGH (the range is 1..HIGH,
 # default 400000), REPEATS (runs of each setup, default 9; the setups alternate run by run, and
-# the tables give the median and the best run), MODEL_HIGH (the model's range, default 10000000). Every run is
-# kept in docs/mpi_scaling.csv.
+# the tables give the median and the best run), MODEL_HIGH (the model's range, default 10000000),
+# OUT (default BUILD_DIR). Every run is kept in OUT/mpi_scaling.csv.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,7 +16,8 @@ build=${1:-build-mpi-bench}
 high=${HIGH:-400000}
 repeats=${REPEATS:-9}
 model_high=${MODEL_HIGH:-10000000}
-csv=docs/mpi_scaling.csv
+out=${OUT:-$build}
+csv=$out/mpi_scaling.csv
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFRIENDLY_MPI=ON \
   -DFRIENDLY_BUILD_BENCHMARKS=ON -DFRIENDLY_BUILD_TESTS=OFF >/dev/null
@@ -56,7 +57,7 @@ run() {
 
 echo "processor: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores"
 setups=(default 1x2 2x1)
-mkdir -p docs
+mkdir -p "$out"
 echo "setup,low,high,run,seconds" >"$csv"
 for ((r = 1; r <= repeats; r++)); do
   for setup in "${setups[@]}"; do

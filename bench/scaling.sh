@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Times the program over several range lengths and team sizes on the widest kernel path
 # ("fast") and on the literal loops (FRIENDLY_KERNELS=literal), checks that both print the same
-# pairs, writes docs/scaling.csv and draws docs/scaling.png with gnuplot (Debian package
-# gnuplot-nox).
+# pairs, and writes OUT/scaling.csv (every run), OUT/reports.jsonl (every run's --report=json
+# record, for bench/results_table.sh) and, where gnuplot is installed (Debian package
+# gnuplot-nox), OUT/scaling.png, titled with the processor, compiler and version of the report.
 #
 #   bench/scaling.sh [BUILD_DIR]
 #
 # The build is configured and built first (preset default). Settings, all optional: HIGHS (last
 # bounds, each range starts at 1), THREADS (team sizes), REPEATS (runs of each point; the CSV
 # keeps every run, the plot and the table use the median), FAST (the path of the fast runs,
-# default the widest this processor runs).
+# default the widest this processor runs), OUT (default BUILD_DIR/scaling/DATE).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,11 +18,12 @@ build_dir=${1:-build}
 highs=(${HIGHS:-25000 50000 100000 150000 200000})
 threads=(${THREADS:-1 2})
 repeats=${REPEATS:-5}
-csv=docs/scaling.csv
-plot=docs/scaling.png
-
-command -v gnuplot >/dev/null || {
-  echo "scaling.sh: gnuplot is missing (apt-get install gnuplot-nox)" >&2
+out=${OUT:-$build_dir/scaling/$(date -u +%Y%m%dT%H%M%SZ)}
+csv=$out/scaling.csv
+plot=$out/scaling.png
+reports=$out/reports.jsonl
+command -v jq >/dev/null || {
+  echo "scaling.sh: jq is missing (apt-get install jq)" >&2
   exit 1
 }
 
@@ -38,12 +40,14 @@ trap 'rm -rf "$work"' EXIT
 run() {
   local build=$1 team=$2 high=$3 path=$fast_path
   [[ $build == literal ]] && path=literal
-  FRIENDLY_KERNELS=$path OMP_NUM_THREADS=$team "$build_dir/friendlyNumbers" 1 "$high" \
-    >"$work/$build.out"
+  FRIENDLY_KERNELS=$path OMP_NUM_THREADS=$team "$build_dir/friendlyNumbers" \
+    --report=json:"$work/report.json" 1 "$high" >"$work/$build.out"
+  cat "$work/report.json" >>"$reports"
   sed -n 's/^Tempo total \([0-9.]*\) seconds$/\1/p' "$work/$build.out"
 }
 
-mkdir -p docs
+mkdir -p "$out"
+: >"$reports"
 echo "build,threads,low,high,run,seconds" >"$csv"
 for high in "${highs[@]}"; do
   for team in "${threads[@]}"; do
@@ -85,10 +89,13 @@ for build in literal fast; do
     series+=("'$work/$build-$team.dat' using 1:2 with linespoints title '$build, $label'")
   done
 done
-gnuplot <<EOF
+machine=$(jq -r -s '.[0] | "\(.processor), \(.compiler), \(.openmp), friendlyNumbers \(.version)"' \
+  "$reports")
+if command -v gnuplot >/dev/null; then
+  gnuplot <<EOF
 set terminal pngcairo size 900,560 font ",11"
 set output '$plot'
-set title 'friendlyNumbers 1 HIGH: median time of $repeats runs'
+set title "friendlyNumbers 1 HIGH: median time of $repeats runs\n$machine"
 set xlabel 'range length (HIGH)'
 set ylabel 'seconds (log scale)'
 set logscale y
@@ -96,6 +103,10 @@ set key top left
 set grid
 plot $(IFS=,; echo "${series[*]}")
 EOF
+else
+  echo "scaling.sh: gnuplot is missing (apt-get install gnuplot-nox); no plot" >&2
+  plot=""
+fi
 
 # Summary as a Markdown table: medians, their ratios, and the ratio of the best runs (a run
 # that shared a core with another process is slow; the best one did not).
@@ -113,4 +124,4 @@ awk '{ print $3 }' "$medians" | sort -nu | while read -r high; do
     }' "$medians"
 done
 echo
-echo "wrote $csv and $plot"
+echo "on $machine: wrote $csv, $reports${plot:+ and $plot}"

@@ -2,12 +2,46 @@
 # target. Included from the top-level CMakeLists.txt after the program's target is defined.
 include(GNUInstallDirs)
 
+# The one setting of the package's maintainer: the control file, the copyright file and the
+# changelog name it.
+set(FRIENDLY_PACKAGE_MAINTAINER
+    "The friendlyNumbers developers <maintainers@users.noreply.c-seed-2b15eee3.example>"
+    CACHE STRING "Maintainer of the Debian package, as 'name <address>'")
+
 # The manual page is written by hand; the build only fills in the project's version.
 set(FRIENDLY_MANUAL_PAGE "${PROJECT_BINARY_DIR}/man/friendlyNumbers.1")
 configure_file("${PROJECT_SOURCE_DIR}/man/friendlyNumbers.1" "${FRIENDLY_MANUAL_PAGE}" @ONLY)
 
 install(TARGETS friendlyNumbers RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(FILES "${FRIENDLY_MANUAL_PAGE}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+
+# The licence and the changelog, where Debian keeps them (the package's name is lower case): the
+# copyright file in Debian's machine-readable form, made from LICENSE, and the changelog, whose
+# entries are written by hand, compressed with gzip -9n (no name or time stamp, so that the
+# package is reproducible).
+set(FRIENDLY_DOC_DIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/friendlynumbers")
+file(READ "${PROJECT_SOURCE_DIR}/LICENSE" _friendly_licence)
+string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" _friendly_holder "${_friendly_licence}")
+set(_friendly_holder "${CMAKE_MATCH_1}")
+string(REGEX REPLACE "^[^\n]*\n\n[^\n]*\n\n" "" _friendly_terms "${_friendly_licence}")
+string(STRIP "${_friendly_terms}" _friendly_terms)
+string(REPLACE "\n\n" "\n.\n" _friendly_terms "${_friendly_terms}")
+string(REPLACE "\n" "\n " _friendly_terms "${_friendly_terms}")
+file(WRITE "${PROJECT_BINARY_DIR}/doc/copyright"
+     "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+     "Upstream-Name: ${PROJECT_NAME}\n"
+     "Upstream-Contact: ${FRIENDLY_PACKAGE_MAINTAINER}\n\n"
+     "Files: *\n"
+     "Copyright: ${_friendly_holder}\n"
+     "License: MIT\n ${_friendly_terms}\n")
+configure_file("${CMAKE_CURRENT_LIST_DIR}/changelog.in" "${PROJECT_BINARY_DIR}/doc/changelog" @ONLY)
+execute_process(COMMAND gzip -9nc "${PROJECT_BINARY_DIR}/doc/changelog"
+                OUTPUT_FILE "${PROJECT_BINARY_DIR}/doc/changelog.gz" RESULT_VARIABLE _friendly_gzip)
+if(NOT _friendly_gzip EQUAL 0)
+  message(FATAL_ERROR "cannot compress the changelog")
+endif()
+install(FILES "${PROJECT_BINARY_DIR}/doc/copyright" "${PROJECT_BINARY_DIR}/doc/changelog.gz"
+        DESTINATION "${FRIENDLY_DOC_DIR}")
 
 # Uninstall list. CMake's own install_manifest.txt is rewritten by every install from this build
 # tree, CPack's staging installs included, and leaves DESTDIR out: after `cpack` it would name the
@@ -23,13 +57,11 @@ add_custom_target(uninstall
   COMMENT "Removing the files of the last install"
   VERBATIM)
 
-# Debian package: `cpack -G DEB` in the build tree.
-set(FRIENDLY_PACKAGE_MAINTAINER
-    "friendlyNumbers maintainers <maintainers@users.noreply.c-seed-2b15eee3.example>"
-    CACHE STRING "Maintainer named in the Debian package")
+# Debian package: `cpack -G DEB` in the build tree. Its maintainer (set above) is also the
+# contact of the copyright file and the signature of the changelog.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME friendlyNumbers)
-set(CPACK_PACKAGE_VENDOR "friendlyNumbers maintainers")
+set(CPACK_PACKAGE_VENDOR "The friendlyNumbers developers")
 set(CPACK_PACKAGE_CONTACT "${FRIENDLY_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "parallel search for friendly number pairs")
 # The long description, as lines of the package's control file.

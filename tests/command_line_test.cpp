@@ -78,10 +78,13 @@ TEST(CommandLine, ReadsBoundsAndIgnoresFurtherArguments) {
   std::int32_t low = 0;
   std::int32_t high = 0;
   std::string error;
-  EXPECT_EQ(read({"1", "200", "extra", "--help"}, low, high, error), Command::search);
+  EXPECT_EQ(read({"1", "200", "extra", "--help", "-5"}, low, high, error), Command::search);
   EXPECT_EQ(low, 1);
   EXPECT_EQ(high, 200);
-  EXPECT_EQ(read({"10", "9"}, low, high, error), Command::search);  // the empty range
+  // The first option after the bounds is a warning; the run goes on.
+  EXPECT_EQ(error, "ignored '--help' after the bounds: options come before LOW HIGH");
+  EXPECT_EQ(read({"10", "9", "-5"}, low, high, error), Command::search);  // the empty range
+  EXPECT_EQ(error, "");
   EXPECT_EQ(read({"-2147483648", "2147483647"}, low, high, error), Command::search);
 }
 
@@ -141,17 +144,20 @@ TEST(CommandLine, RefusalsAndUsageNameTheProgramThatReadsThem) {
   EXPECT_EQ(
       friendly::read_command_line(3, args, low, high, options, error, friendly::kMpiProgramName),
       Command::refused);
-  EXPECT_EQ(error,
-            "unknown option '-xusage: friendlyNumbers '; usage: friendlyNumbers_mpi "
-            "[--report[=json]] [--validate] LOW HIGH");
+  const std::string usage =
+      "usage: friendlyNumbers_mpi [--report[=FORMAT[:FILE]]] [--validate] "
+      "LOW HIGH; friendlyNumbers_mpi --help says more";
+  EXPECT_EQ(error, "unknown option '-xusage: friendlyNumbers '; " + usage);
   EXPECT_EQ(friendly::read_command_line(2, args + 1, low, high, options, error,
                                         friendly::kMpiProgramName),
             Command::refused);
-  EXPECT_EQ(error, "missing HIGH; usage: friendlyNumbers_mpi LOW HIGH");
-  EXPECT_EQ(friendly::usage_text(friendly::kMpiProgramName)
-                .rfind("usage: [mpirun -n RANKS] friendlyNumbers_mpi [--report[=json]]", 0),
+  EXPECT_EQ(error, "missing HIGH; " + usage);
+  EXPECT_EQ(
+      friendly::usage_text(friendly::kMpiProgramName)
+          .rfind("usage: [mpirun -n RANKS] friendlyNumbers_mpi [--report[=FORMAT[:FILE]]]", 0),
+      0u);
+  EXPECT_EQ(friendly::usage_text().rfind("usage: friendlyNumbers [--report[=FORMAT[:FILE]]]", 0),
             0u);
-  EXPECT_EQ(friendly::usage_text().rfind("usage: friendlyNumbers [--report[=json]]", 0), 0u);
 }
 
 TEST(CommandLine, SearchOptionsComeBeforeTheBoundsInAnyOrder) {
@@ -169,11 +175,30 @@ TEST(CommandLine, SearchOptionsComeBeforeTheBoundsInAnyOrder) {
   EXPECT_EQ(read({"--report", "1", "2", "--validate"}, low, high, error, text), Command::search);
   EXPECT_EQ(text.report, friendly::ReportFormat::text);
   EXPECT_FALSE(text.validate);  // after the bounds, an argument is ignored
-  // A misspelt option, and an option without bounds, are refused.
-  EXPECT_EQ(read({"--report=xml", "1", "2"}, low, high, error), Command::refused);
-  EXPECT_NE(error.find("unknown option '--report=xml'"), std::string::npos) << error;
+  // The report's format and file; the last --report counts.
+  friendly::SearchOptions filed;
+  EXPECT_EQ(read({"--report=json:a:b.json", "1", "2"}, low, high, error, filed), Command::search);
+  EXPECT_EQ(filed.report, friendly::ReportFormat::json);
+  EXPECT_EQ(filed.report_file, "a:b.json");
+  EXPECT_EQ(read({"--report=text:r", "--report", "1", "2"}, low, high, error, filed),
+            Command::search);
+  EXPECT_EQ(filed.report, friendly::ReportFormat::text);
+  EXPECT_EQ(filed.report_file, "");
+  EXPECT_EQ(read({"--report=text", "1", "2"}, low, high, error, filed), Command::search);
+  EXPECT_EQ(filed.report, friendly::ReportFormat::text);
+  // A misspelt option, a report without its file, and an option without bounds, are refused.
+  for (const char* option : {"--report=xml", "--report=json:", "--report=:x", "--reportjson"}) {
+    EXPECT_EQ(read({option, "1", "2"}, low, high, error), Command::refused);
+    EXPECT_NE(error.find("unknown option '" + std::string(option) + "'"), std::string::npos)
+        << error;
+  }
   EXPECT_EQ(read({"--validate", "1"}, low, high, error), Command::refused);
   EXPECT_NE(error.find("missing HIGH"), std::string::npos) << error;
+  // A format given as an argument of its own is read as LOW: the refusal says how to write it.
+  EXPECT_EQ(read({"--report", "json", "1", "200"}, low, high, error), Command::refused);
+  EXPECT_EQ(error, "LOW 'json' is not a whole base-10 number; did you mean --report=json?");
+  EXPECT_EQ(read({"--validate", "json", "1", "200"}, low, high, error), Command::refused);
+  EXPECT_EQ(error.find("did you mean"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -135,8 +135,9 @@ TEST(Program, HelpAndVersion) {
   for (const char* args : {"-h", "--help"}) {
     const ProgramRun help = run_program(args);
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("usage: friendlyNumbers [--report[=json]] [--validate] LOW HIGH"),
-              std::string::npos);
+    EXPECT_NE(
+        help.out.find("usage: friendlyNumbers [--report[=FORMAT[:FILE]]] [--validate] LOW HIGH"),
+        std::string::npos);
     EXPECT_NE(help.out.find("FRIENDLY_KERNELS"), std::string::npos);
     EXPECT_NE(help.out.find("--version"), std::string::npos);
     EXPECT_EQ(help.err, "");
@@ -288,8 +289,13 @@ TEST(Tunings, EveryTuningPrintsTheSameLinesInTheSameOrderAndAnUnknownOneIsRefuse
 
 TEST(Report, BothFormatsGoToStandardErrorWithTheSameKeys) {
   const char* keys[] = {"version",
+                        "date",
                         "compiler",
+                        "build_type",
+                        "build_flags",
                         "openmp",
+                        "omp_proc_bind",
+                        "omp_places",
                         "processor",
                         "path",
                         "tuning",
@@ -354,6 +360,36 @@ TEST(Report, AReportThatCannotBeWrittenFailsTheRun) {
   }
   EXPECT_EQ(read_file(path).size(), 2048u);
   std::remove(path.c_str());
+}
+
+TEST(Report, GoesToItsFileWhichIsCheckedBeforeAnyWork) {
+  const friendly_test::TempFile file("report_file");
+  const ProgramRun run = run_program("--report=json:'" + file.path() + "' 1 200",
+                                     "OMP_PROC_BIND=close OMP_NUM_THREADS=2");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(split_lines(run.out).size(), 6u);
+  const std::string report = file.text();
+  EXPECT_EQ(split_lines(report).size(), 1u) << report;
+  EXPECT_EQ(report_value(report, "pairs"), "5");
+  EXPECT_EQ(report_value(report, "omp_proc_bind"), "close");
+  EXPECT_EQ(report_value(report, "omp_places"), "null");
+  // A file that cannot be written is refused before the search, which prints nothing.
+  const ProgramRun lost = run_program("--report=text:/nonexistent/report.txt 1 200");
+  EXPECT_EQ(lost.status, 1);
+  EXPECT_EQ(lost.out, "");
+  EXPECT_EQ(
+      lost.err,
+      "friendlyNumbers: cannot write the report to '/nonexistent/report.txt': No such file or "
+      "directory\n");
+}
+
+TEST(Program, AnOptionAfterTheBoundsIsIgnoredWithAWarning) {
+  const ProgramRun run = run_program("1 200 --report");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(split_lines(run.out).size(), 6u);
+  EXPECT_EQ(run.err,
+            "friendlyNumbers: ignored '--report' after the bounds: options come before LOW HIGH\n");
 }
 
 TEST(Validate, TheSieveAgreesOnEveryPathAndSaysSoOnlyInTheReport) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 #include "app/command_line.hpp"
@@ -27,6 +28,26 @@ TEST(Report, EachRateIsItsPhasesWorkOverItsPhasesTime) {
   EXPECT_EQ(text_value(report, "comparisons"), "500500");
   EXPECT_EQ(text_value(report, "tests_per_second"), "6.0000e+03");
   EXPECT_EQ(text_value(report, "comparisons_per_second"), "2.0020e+06");
+}
+
+TEST(Report, NamesTheBuildThePlacementSettingsAndTheDate) {
+  // The settings as the environment gives them are the program tests' (Report.GoesToItsFile...).
+  friendly::RunReport run =
+      friendly::run_report(friendly::kProgramName, friendly::KernelPath::literal, 0, 1, 30);
+  run.omp_proc_bind = "";
+  run.omp_places = "{0}:2";
+  EXPECT_TRUE(std::regex_match(run.date, std::regex(R"(20\d\d-\d\d-\d\dT\d\d:\d\d:\d\dZ)")))
+      << run.date;
+  EXPECT_FALSE(run.build_type.empty());
+  // An unset setting is null in both forms; a text is a JSON string, escaped.
+  run.build_flags = "-O2 -DNAME=\"x\"";
+  const std::string json = friendly::format_report(run, friendly::ReportFormat::json);
+  EXPECT_NE(json.find(R"("omp_proc_bind":null,"omp_places":"{0}:2")"), std::string::npos) << json;
+  EXPECT_NE(json.find(R"("build_flags":"-O2 -DNAME=\"x\"")"), std::string::npos) << json;
+  const std::string text = friendly::format_report(run, friendly::ReportFormat::text);
+  EXPECT_EQ(text_value(text, "omp_proc_bind"), "null");
+  EXPECT_EQ(text_value(text, "build_flags"), run.build_flags);
+  EXPECT_EQ(text_value(text, "date"), run.date);
 }
 
 TEST(Report, AnAnswerThatTheSieveContradictsFailsTheRun) {

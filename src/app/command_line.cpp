@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "paths/tuning.hpp"
 #include "run/placement.hpp"
@@ -80,43 +81,92 @@ bool read_bound(const char* name, const char* text, std::int32_t& value, std::st
   return false;
 }
 
+// The one-line usage that a refusal ends with.
+std::string short_usage(const char* program) {
+  return std::string("usage: ") + program + " [--report[=FORMAT[:FILE]]] [--validate] LOW HIGH; " +
+         program + " --help says more";
+}
+
+// Whether argument can only be an option: a dash before anything but a digit cannot start a bound.
+bool looks_like_option(const char* argument) {
+  return argument[0] == '-' && argument[1] != '\0' && (argument[1] < '0' || argument[1] > '9');
+}
+
+// Reads one --report option into options; false when argument is none.
+bool read_report_option(const char* argument, SearchOptions& options) {
+  if (std::strcmp(argument, "--report") == 0) {
+    options.report = ReportFormat::text;
+    options.report_file.clear();
+    return true;
+  }
+  constexpr std::string_view prefix = "--report=";
+  const std::string_view value(argument);
+  if (!value.starts_with(prefix)) return false;
+  const std::string_view rest = value.substr(prefix.size());
+  const std::size_t colon = rest.find(':');
+  const std::string_view format = rest.substr(0, colon);
+  const std::string_view file = colon == std::string_view::npos ? "" : rest.substr(colon + 1);
+  if ((format != "text" && format != "json") || (colon != std::string_view::npos && file.empty()))
+    return false;
+  options.report = format == "json" ? ReportFormat::json : ReportFormat::text;
+  options.report_file = file;
+  return true;
+}
+
+// What a refused LOW suggests where it is a report's format given as an argument of its own
+// ("--report json"), or "".
+std::string report_format_hint(const char* const* argv, int first) {
+  const std::string_view format(argv[first]);
+  if (first > 1 && std::strcmp(argv[first - 1], "--report") == 0 &&
+      (format == "json" || format == "text")) {
+    return "; did you mean --report=" + std::string(format) + "?";
+  }
+  return "";
+}
+
+// The warning for the first argument from first on that looks like an option, or "".
+std::string option_after_bounds(int argc, const char* const* argv, int first) {
+  for (int later = first; later < argc; ++later) {
+    if (looks_like_option(argv[later]))
+      return "ignored " + shown(argv[later]) + " after the bounds: options come before LOW HIGH";
+  }
+  return "";
+}
+
 }  // namespace
 
 Command read_command_line(int argc, const char* const* argv, std::int32_t& low, std::int32_t& high,
                           SearchOptions& options, std::string& error, const char* program) {
+  error.clear();
   if (argc >= 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     return Command::help;
   }
   if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) return Command::version;
   if (argc >= 2 && std::strcmp(argv[1], "--list-paths") == 0) return Command::list_paths;
 
-  // The options, up to the first argument that is not one. A dash before anything but a digit
-  // cannot start a bound, so it is taken for a mistyped option.
+  // The options, up to the first argument that is not one; anything else that looks like one is
+  // a mistyped option.
   int first = 1;
   for (; first < argc; ++first) {
     const char* argument = argv[first];
-    if (std::strcmp(argument, "--report") == 0) {
-      options.report = ReportFormat::text;
-    } else if (std::strcmp(argument, "--report=json") == 0) {
-      options.report = ReportFormat::json;
-    } else if (std::strcmp(argument, "--validate") == 0) {
+    if (read_report_option(argument, options)) continue;
+    if (std::strcmp(argument, "--validate") == 0) {
       options.validate = true;
-    } else if (argument[0] == '-' && argument[1] != '\0' &&
-               (argument[1] < '0' || argument[1] > '9')) {
-      error = "unknown option " + shown(argument) + "; usage: " + program +
-              " [--report[=json]] [--validate] LOW HIGH";
+    } else if (looks_like_option(argument)) {
+      error = "unknown option " + shown(argument) + "; " + short_usage(program);
       return Command::refused;
     } else {
       break;
     }
   }
   if (argc - first < 2) {
-    error = std::string(argc - first < 1 ? "missing LOW and HIGH" : "missing HIGH") +
-            "; usage: " + program + " LOW HIGH";
+    error = std::string(argc - first < 1 ? "missing LOW and HIGH" : "missing HIGH") + "; " +
+            short_usage(program);
     return Command::refused;
   }
   if (!read_bound("LOW", argv[first], low, error) ||
       !read_bound("HIGH", argv[first + 1], high, error)) {
+    error += report_format_hint(argv, first);
     return Command::refused;
   }
   if (range_length(low, high) < 0) {
@@ -124,28 +174,31 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
             std::to_string(std::int64_t{low} - 1) + "): the range would be reversed";
     return Command::refused;
   }
+  // Arguments after the bounds are ignored, but an option there is surely a slip.
+  error = option_after_bounds(argc, argv, first + 2);
   return Command::search;
 }
 
 std::string usage_text(const char* program) {
   if (std::strcmp(program, kMpiProgramName) == 0) {
     return std::string("usage: [mpirun -n RANKS] ") + program +
-           " [--report[=json]] [--validate] LOW HIGH\n"
+           " [--report[=FORMAT[:FILE]]] [--validate] LOW HIGH\n"
            "Prints every pair of numbers from LOW to HIGH (inclusive, 32-bit integers) whose\n"
            "divisor sum over the number is the same fraction, then the search's wall-clock time,\n"
            "sharing the work among the MPI ranks. Threads per rank: OMP_NUM_THREADS.\n"
-           "Options: --report[=json], --validate (as " +
+           "Options: --report[=FORMAT[:FILE]], --validate (as " +
            kProgramName +
            ", on rank 0); -h, --help\n"
            "(this text); --version; --list-paths (the kernel paths this machine runs, one per\n"
            "line). Kernels: FRIENDLY_KERNELS, read by each rank.\n";
   }
   return std::string("usage: ") + program +
-         " [--report[=json]] [--validate] LOW HIGH\n"
+         " [--report[=FORMAT[:FILE]]] [--validate] LOW HIGH\n"
          "Prints every pair of numbers from LOW to HIGH (inclusive, 32-bit integers) whose\n"
          "divisor sum over the number is the same fraction, then the search's wall-clock time.\n"
          "  --report        after the run, what ran and how fast, on standard error\n"
-         "  --report=json   the same as one line of JSON\n"
+         "  --report=json   the same as one line of JSON; --report=text is --report\n"
+         "  --report=FORMAT:FILE  the report in FILE instead of on standard error\n"
          "  --validate      check the pairs against an independent sieve after the timed search\n"
          "  -h, --help      this text\n"
          "  --version       the program's version\n"
@@ -186,6 +239,7 @@ std::optional<int> answer_command(const char* program, Command command, const st
       if (speaks) complain(program, error);
       return kExitUsage;
     case Command::search:
+      if (speaks && !error.empty()) complain(program, error);
       break;
   }
   return std::nullopt;

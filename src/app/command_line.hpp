@@ -24,16 +24,18 @@ enum class ReportFormat { none, text, json };
 
 // The options of a search, given before its bounds.
 struct SearchOptions {
-  ReportFormat report = ReportFormat::none;  // --report, --report=json
+  ReportFormat report = ReportFormat::none;  // --report, --report=FORMAT
+  std::string report_file;                   // --report=FORMAT:FILE; empty for standard error
   bool validate = false;                     // --validate
 };
 
 // Reads the arguments: help (-h, --help), version (--version) or the paths this machine runs
 // (--list-paths) as the first one, or the search
-// options (--report, --report=json, --validate, in any order) and then the two bounds into low
-// and high (further arguments are ignored). Any other argument before the bounds that begins
-// with a dash and no digit is an unknown option. On refusal, error holds the one-line reason,
-// without the program name, in printable ASCII; a usage it quotes names program.
+// options (--report[=FORMAT[:FILE]] with FORMAT text or json, --validate, in any order) and then
+// the two bounds into low and high (further arguments are ignored). Any other argument before the
+// bounds that begins with a dash and no digit is an unknown option. On refusal, error holds the
+// one-line reason, without the program name, in printable ASCII; a usage it quotes names program.
+// On a search, error holds a warning to show (an option after the bounds), or nothing.
 Command read_command_line(int argc, const char* const* argv, std::int32_t& low, std::int32_t& high,
                           SearchOptions& options, std::string& error,
                           const char* program = kProgramName);
@@ -48,7 +50,7 @@ std::string usage_text(const char* program = kProgramName);
 // Answers a command that is no search: the usage text, the version or the FRIENDLY_KERNELS
 // settings that program can run here, one per line, on standard output, or the
 // refusal (error) on standard error, written only where speaks is true. Returns program's exit
-// status for it, or nothing for Command::search.
+// status for it, or nothing for Command::search, after writing its warning (error) if any.
 std::optional<int> answer_command(const char* program, Command command, const std::string& error,
                                   bool speaks = true);
 

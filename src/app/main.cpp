@@ -44,6 +44,10 @@ int main(int argc, char** argv) {
     friendly::complain(kProgramName, refusal);
     return friendly::kExitFailure;
   }
+  if (const std::string lost = friendly::prepare_report_file(options); !lost.empty()) {
+    friendly::complain(kProgramName, lost);
+    return friendly::kExitFailure;
+  }
 
   friendly::RunReport run = friendly::run_report(kProgramName, placement, 0, low, high);
   const std::string size = friendly::size_text(

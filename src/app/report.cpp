@@ -7,12 +7,13 @@
 #include <dlfcn.h>
 #include <omp.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
-#include <utility>
-#include <vector>
 
 namespace friendly {
 
@@ -23,38 +24,6 @@ std::string trimmed(const std::string& text) {
   const std::size_t first = text.find_first_not_of(' ');
   if (first == std::string::npos) return "";
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-// text as a JSON string, quotes included.
-std::string json_string(const std::string& text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (byte < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(byte));
-      quoted += escape;
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "\"";
-}
-
-// x in printf's format, which takes one double or one integer.
-template <typename Number>
-std::string formatted(const char* format, Number x) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, x);
-  return text;
-}
-
-// count / seconds, or nothing when no time was measured.
-std::string rate(std::int64_t count, double seconds) {
-  return seconds > 0 ? formatted("%.4e", static_cast<double>(count) / seconds) : "";
 }
 
 // The compiler that built this code: its name and version.
@@ -83,6 +52,42 @@ std::string openmp_runtime() {
   return library + " (OpenMP " + std::to_string(_OPENMP) + ")";
 }
 
+// The current time, UTC, as ISO 8601 to the second.
+std::string utc_date() {
+  const std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  char text[32] = {};
+  if (gmtime_r(&now, &parts) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0)
+    return "";
+  return text;
+}
+
+// The environment variable name's value, or "" when it is unset.
+std::string setting(const char* name) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts.
+  const char* value = std::getenv(name);
+  return value == nullptr ? "" : value;
+}
+
+// Writes report in options' report file, or on standard error; the one-line reason when it
+// could not be written, else "".
+std::string write_report(const std::string& report, const SearchOptions& options) {
+  if (options.report_file.empty()) {
+    std::fputs(report.c_str(), stderr);
+    return write_error(stderr, "the report on standard error");
+  }
+  const std::string name = "the report to " + shown(options.report_file.c_str());
+  std::FILE* const file = std::fopen(options.report_file.c_str(), "w");
+  if (file == nullptr)
+    return "cannot write " + name + ": " + std::generic_category().message(errno);
+  std::fputs(report.c_str(), file);
+  std::string error = write_error(file, name.c_str());
+  if (std::fclose(file) != 0 && error.empty())
+    error = "cannot write " + name + ": " + std::generic_category().message(errno);
+  return error;
+}
+
 }  // namespace
 
 RunReport run_report(const char* program, Placement placement, int ranks, std::int32_t low,
@@ -94,65 +99,26 @@ RunReport run_report(const char* program, Placement placement, int ranks, std::i
   run.ranks = ranks;
   run.low = low;
   run.high = high;
+  run.date = utc_date();
+  run.compiler = compiler_name();
+  run.build_type = FRIENDLY_BUILD_TYPE;
+  run.build_flags = FRIENDLY_BUILD_FLAGS;
+  run.openmp = openmp_runtime();
+  run.omp_proc_bind = setting("OMP_PROC_BIND");
+  run.omp_places = setting("OMP_PLACES");
+  run.processor = processor_brand();
+  run.tuning = kTunings[chosen_tuning()].name;
   return run;
 }
 
-std::string format_report(const RunReport& run, ReportFormat format) {
-  const SearchReport& search = run.search;
-  const std::int64_t length = range_length(run.low, run.high);
-  const std::int64_t comparisons = length > 0 ? length * (length - 1) / 2 : 0;
-  // Each field: its key, its value as text, and whether that text is a JSON string. An empty
-  // value is JSON's null.
-  std::vector<std::pair<const char*, std::pair<std::string, bool>>> fields = {
-      {"program", {run.program, true}},
-      {"version", {run.version, true}},
-      {"compiler", {compiler_name(), true}},
-      {"openmp", {openmp_runtime(), true}},
-      {"processor", {processor_brand(), true}},
-      {"path", {placement_name(run.placement), true}},
-      {"tuning", {kTunings[chosen_tuning()].name, true}},
-      {"threads", {std::to_string(search.threads), false}}};
-  if (run.ranks > 0) fields.push_back({"ranks", {std::to_string(run.ranks), false}});
-  if (run.placement.device == Device::gpu) {
-    fields.push_back({"device", {run.device.name, true}});
-    fields.push_back(
-        {"device_setup_seconds", {formatted("%.6f", run.device.setup_seconds), false}});
+std::string prepare_report_file(const SearchOptions& options) {
+  if (options.report == ReportFormat::none || options.report_file.empty()) return "";
+  std::FILE* const file = std::fopen(options.report_file.c_str(), "w");
+  if (file == nullptr || std::fclose(file) != 0) {
+    return "cannot write the report to " + shown(options.report_file.c_str()) + ": " +
+           std::generic_category().message(errno);
   }
-  const char* validated = "";
-  if (run.validation != Validation::not_asked)
-    validated = run.validation == Validation::passed ? "true" : "false";
-  const std::vector<std::pair<const char*, std::pair<std::string, bool>>> rest = {
-      {"low", {std::to_string(run.low), false}},
-      {"high", {std::to_string(run.high), false}},
-      {"pairs", {std::to_string(search.answer.pairs), false}},
-      {"checksum", {checksum_text(search.answer.checksum), true}},
-      {"seconds", {formatted("%.6f", run.seconds), false}},
-      {"ratio_seconds", {formatted("%.6f", search.ratio_seconds), false}},
-      {"pair_seconds", {formatted("%.6f", search.pair_seconds), false}},
-      {"candidate_tests", {std::to_string(search.candidate_tests), false}},
-      {"comparisons", {std::to_string(comparisons), false}},
-      {"tests_per_second", {rate(search.candidate_tests, search.ratio_seconds), false}},
-      {"comparisons_per_second", {rate(comparisons, search.pair_seconds), false}},
-      {"validated", {validated, false}}};
-  fields.insert(fields.end(), rest.begin(), rest.end());
-
-  std::string text;
-  if (format == ReportFormat::json) {
-    for (const auto& [key, value] : fields) {
-      const auto& [shown, quoted] = value;
-      text += text.empty() ? "{" : ",";
-      text += json_string(key) + ":" +
-              (shown.empty() && !quoted ? "null"
-               : quoted                 ? json_string(shown)
-                                        : shown);
-    }
-    return text + "}\n";
-  }
-  text = std::string(run.program) + " report\n";
-  for (const auto& [key, value] : fields) {
-    text += "  " + std::string(key) + ": " + (value.first.empty() ? "null" : value.first) + "\n";
-  }
-  return text;
+  return "";
 }
 
 int finish_run(const char* program, RunReport& run, const SearchOptions& options,
@@ -173,8 +139,7 @@ int finish_run(const char* program, RunReport& run, const SearchOptions& options
   }
   // A report asked for and lost fails the run, though its complaint may be lost as well.
   if (options.report != ReportFormat::none) {
-    std::fputs(format_report(run, options.report).c_str(), stderr);
-    const std::string error = write_error(stderr, "the report on standard error");
+    const std::string error = write_report(format_report(run, options.report), options);
     if (!error.empty()) {
       complain(program, error);
       return kExitFailure;

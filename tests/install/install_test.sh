@@ -10,6 +10,8 @@ rm -rf "$prefix"
 [[ -x "$prefix/bin/friendlyNumbers" ]] || fail "no bin/friendlyNumbers under $prefix"
 [[ -f "$prefix/share/man/man1/friendlyNumbers.1" ]] ||
   fail "no share/man/man1/friendlyNumbers.1 under $prefix"
+[[ -f "$prefix/share/doc/friendlynumbers/copyright" && -f "$prefix/share/doc/friendlynumbers/changelog.gz" ]] ||
+  fail "no copyright and changelog.gz in share/doc/friendlynumbers under $prefix"
 
 check_search "$prefix/bin/friendlyNumbers"
 check_version "$prefix/bin/friendlyNumbers" "$version"
