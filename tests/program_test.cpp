@@ -135,8 +135,10 @@ TEST(Program, HelpAndVersion) {
   for (const char* args : {"-h", "--help"}) {
     const ProgramRun help = run_program(args);
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("usage: friendlyNumbers [--report[=json]] [--validate] LOW HIGH"),
-              std::string::npos);
+    EXPECT_NE(
+        help.out.find(
+            "usage: friendlyNumbers [--report[=json]] [--validate] [--method=sieve] LOW HIGH"),
+        std::string::npos);
     EXPECT_NE(help.out.find("FRIENDLY_KERNELS"), std::string::npos);
     EXPECT_NE(help.out.find("--version"), std::string::npos);
     EXPECT_EQ(help.err, "");
@@ -293,6 +295,7 @@ TEST(Report, BothFormatsGoToStandardErrorWithTheSameKeys) {
                         "processor",
                         "path",
                         "tuning",
+                        "method",
                         "threads",
                         "low",
                         "high",
@@ -337,6 +340,27 @@ TEST(Report, BothFormatsGoToStandardErrorWithTheSameKeys) {
   EXPECT_TRUE(std::regex_match(json.err, std::regex("\\{\"program\":\"friendlyNumbers\",.*\\}\n")))
       << json.err;
   EXPECT_EQ(text.err.rfind("friendlyNumbers report\n", 0), 0u) << text.err;
+}
+
+TEST(Method, TheSievePrintsTheOneThreadSearchsLinesAndChecksumValidatedByFactors) {
+  const std::vector<std::string> expected =
+      pair_lines(run_program("-1000 3000", "OMP_NUM_THREADS=1"));
+  ASSERT_GT(expected.size(), 40u);
+  for (const char* threads : {"OMP_NUM_THREADS=1", "OMP_NUM_THREADS=3"})
+    EXPECT_EQ(pair_lines(run_program("--method=sieve -1000 3000", threads)), expected) << threads;
+  const ProgramRun search = run_program("--report=json -1000 3000");
+  const ProgramRun sieve = run_program("--method=sieve --validate --report -1000 3000");
+  ASSERT_EQ(sieve.status, 0) << sieve.err;
+  EXPECT_EQ(report_value(search.err, "method"), "search");
+  EXPECT_EQ(report_value(sieve.err, "method"), "sieve");
+  EXPECT_EQ(report_value(sieve.err, "checksum"), report_value(search.err, "checksum"));
+  EXPECT_EQ(report_value(sieve.err, "validated"), "true");
+  EXPECT_EQ(report_value(sieve.err, "comparisons"), "null");
+
+  const ProgramRun unknown = run_program("--method=fast 1 30");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(unknown.err, "friendlyNumbers: unknown method 'fast'; methods: search, sieve\n");
 }
 
 TEST(Report, AReportThatCannotBeWrittenFailsTheRun) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "answer/method.hpp"
 #include "app/messages.hpp"
 
 namespace friendly {
@@ -26,14 +27,15 @@ enum class ReportFormat { none, text, json };
 struct SearchOptions {
   ReportFormat report = ReportFormat::none;  // --report, --report=json
   bool validate = false;                     // --validate
+  Method method = Method::search;            // --method=search, --method=sieve
 };
 
 // Reads the arguments: help (-h, --help), version (--version) or the paths this machine runs
 // (--list-paths) as the first one, or the search
-// options (--report, --report=json, --validate, in any order) and then the two bounds into low
-// and high (further arguments are ignored). Any other argument before the bounds that begins
-// with a dash and no digit is an unknown option. On refusal, error holds the one-line reason,
-// without the program name, in printable ASCII; a usage it quotes names program.
+// options (--report, --report=json, --validate, --method=NAME, in any order) and then the two
+// bounds into low and high (further arguments are ignored). Any other argument before the bounds
+// that begins with a dash and no digit is an unknown option. On refusal, error holds the one-line
+// reason, without the program name, in printable ASCII; a usage it quotes names program.
 Command read_command_line(int argc, const char* const* argv, std::int32_t& low, std::int32_t& high,
                           SearchOptions& options, std::string& error,
                           const char* program = kProgramName);

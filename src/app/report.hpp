@@ -21,7 +21,8 @@ struct RunReport {
   const char* program = kProgramName;
   const char* version = "";
   Placement placement;  // where the search ran
-  int ranks = 0;        // MPI ranks; 0 for the program without MPI, which reports none
+  Method method = Method::search;
+  int ranks = 0;  // MPI ranks; 0 for the program without MPI, which reports none
   std::int32_t low = 0;
   std::int32_t high = 0;
   double seconds = 0;   // the time line's
