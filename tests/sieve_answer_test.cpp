@@ -83,6 +83,25 @@ TEST(SieveMethod, DivisorSumsAndKeysAgreeWithTrialDivisionAndTheLiteralLoop) {
   EXPECT_TRUE(beyond_32_bits);
 }
 
+TEST(SieveMethod, EqualKeysOfUnequalRatiosDoNotPair) {
+  // 6442450940 / 2147483647 and 6442450937 / 2147483646 differ by 1 / (2147483647 * 2147483646),
+  // far below the doubles' spacing: one key, two ratios. 1 and 6 share the ratio 2.
+  const auto entry = [](std::uint64_t sum, std::uint32_t n) {
+    const std::uint64_t key = friendly::ratio_key(sum, n);
+    return friendly::SieveEntry{static_cast<std::uint32_t>(key >> 32),
+                                static_cast<std::uint32_t>(key), n};
+  };
+  const friendly::SieveEntry entries[] = {entry(6'442'450'940, 2'147'483'647), entry(2, 1),
+                                          entry(6'442'450'937, 2'147'483'646), entry(12, 6)};
+  ASSERT_EQ(friendly::ratio_key(6'442'450'940, 2'147'483'647),
+            friendly::ratio_key(6'442'450'937, 2'147'483'646));
+  const std::int64_t starts[] = {0};
+  const std::int64_t sizes[] = {4};
+  std::vector<std::uint64_t> pairs;
+  ASSERT_TRUE(friendly::match_bins(entries, starts, sizes, 1, 1, pairs, {}));
+  EXPECT_EQ(pairs, std::vector<std::uint64_t>{std::uint64_t{1} << 32 | 6});
+}
+
 TEST(SieveMethod, PrintsTheSearchsLinesInIncreasingOrderOnEveryPath) {
   const std::pair<std::int32_t, std::int32_t> windows[] = {
       {1, 3000}, {-300, 2000}, {2, 30}, {1, 1}, {5, 4}, {-2'147'483'648, -2'147'482'000}};
