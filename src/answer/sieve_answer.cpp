@@ -359,18 +359,24 @@ bool sieve_answer(std::int32_t low, std::int32_t high, std::int64_t budget, std:
   }
   std::vector<SievePass> passes;
   std::vector<std::uint64_t> pairs;
-  try {
-    passes = plan_passes(totals.get(), bins, pass_capacity(layout, budget, 1));
-  } catch (const std::bad_alloc&) {
-    return false;
+  // The limits' room is measured before the team's stacks and the allocator's own maps exist:
+  // where the largest pass cannot be allocated, passes of half the size, down to one bin each.
+  std::unique_ptr<SieveEntry[]> entries;
+  for (std::int64_t capacity = pass_capacity(layout, budget, 1);; capacity /= 2) {
+    try {
+      passes = plan_passes(total, bins, capacity);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    std::int64_t largest = 0;
+    for (const SievePass& pass : passes) {
+      largest = std::max(
+          largest, std::accumulate(total + pass.first_bin, total + pass.end_bin, std::int64_t{0}));
+    }
+    entries = allocate_array<SieveEntry>(largest);
+    if (entries) break;
+    if (capacity == 0) return false;
   }
-  std::int64_t largest = 0;
-  for (const SievePass& pass : passes) {
-    largest = std::max(largest, std::accumulate(totals.get() + pass.first_bin,
-                                                totals.get() + pass.end_bin, std::int64_t{0}));
-  }
-  std::unique_ptr<SieveEntry[]> entries = allocate_array<SieveEntry>(largest);
-  if (!entries) return false;
 
   // Each pass: its bins' entries, then their pairs.
   double matching = 0;
