@@ -146,7 +146,7 @@ TEST(CommandLine, RefusalsAndUsageNameTheProgramThatReadsThem) {
       Command::refused);
   const std::string usage =
       "usage: friendlyNumbers_mpi [--report[=FORMAT[:FILE]]] [--validate] "
-      "LOW HIGH; friendlyNumbers_mpi --help says more";
+      "[--method=sieve] LOW HIGH; friendlyNumbers_mpi --help says more";
   EXPECT_EQ(error, "unknown option '-xusage: friendlyNumbers '; " + usage);
   EXPECT_EQ(friendly::read_command_line(2, args + 1, low, high, options, error,
                                         friendly::kMpiProgramName),
@@ -165,15 +165,18 @@ TEST(CommandLine, SearchOptionsComeBeforeTheBoundsInAnyOrder) {
   std::int32_t high = 0;
   std::string error;
   friendly::SearchOptions options;
-  EXPECT_EQ(read({"--validate", "--report=json", "-5", "7"}, low, high, error, options),
-            Command::search);
+  EXPECT_EQ(
+      read({"--validate", "--method=sieve", "--report=json", "-5", "7"}, low, high, error, options),
+      Command::search);
   EXPECT_EQ(low, -5);
   EXPECT_EQ(high, 7);
   EXPECT_TRUE(options.validate);
   EXPECT_EQ(options.report, friendly::ReportFormat::json);
+  EXPECT_EQ(options.method, friendly::Method::sieve);
   friendly::SearchOptions text;
   EXPECT_EQ(read({"--report", "1", "2", "--validate"}, low, high, error, text), Command::search);
   EXPECT_EQ(text.report, friendly::ReportFormat::text);
+  EXPECT_EQ(text.method, friendly::Method::search);
   EXPECT_FALSE(text.validate);  // after the bounds, an argument is ignored
   // The report's format and file; the last --report counts.
   friendly::SearchOptions filed;

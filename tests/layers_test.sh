@@ -4,7 +4,7 @@
 set -euo pipefail
 src=${1:?usage: layers_test.sh SRC_DIR}
 # Lowest first; folders on one line share a layer and include nothing of each other.
-layers=("support" "paths" "search" "validate gpu mpi" "run" "app")
+layers=("support" "paths" "sieve search" "validate gpu" "answer" "mpi" "run" "app")
 declare -A layer_of
 for k in "${!layers[@]}"; do
   for folder in ${layers[$k]}; do layer_of[$folder]=$k; done

@@ -135,9 +135,9 @@ TEST(Program, HelpAndVersion) {
   for (const char* args : {"-h", "--help"}) {
     const ProgramRun help = run_program(args);
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(
-        help.out.find("usage: friendlyNumbers [--report[=FORMAT[:FILE]]] [--validate] LOW HIGH"),
-        std::string::npos);
+    EXPECT_NE(help.out.find("usage: friendlyNumbers [--report[=FORMAT[:FILE]]] [--validate] "
+                            "[--method=sieve] LOW HIGH"),
+              std::string::npos);
     EXPECT_NE(help.out.find("FRIENDLY_KERNELS"), std::string::npos);
     EXPECT_NE(help.out.find("--version"), std::string::npos);
     EXPECT_EQ(help.err, "");
@@ -299,6 +299,7 @@ TEST(Report, BothFormatsGoToStandardErrorWithTheSameKeys) {
                         "processor",
                         "path",
                         "tuning",
+                        "method",
                         "threads",
                         "low",
                         "high",
@@ -343,6 +344,27 @@ TEST(Report, BothFormatsGoToStandardErrorWithTheSameKeys) {
   EXPECT_TRUE(std::regex_match(json.err, std::regex("\\{\"program\":\"friendlyNumbers\",.*\\}\n")))
       << json.err;
   EXPECT_EQ(text.err.rfind("friendlyNumbers report\n", 0), 0u) << text.err;
+}
+
+TEST(Method, TheSievePrintsTheOneThreadSearchsLinesAndChecksumValidatedByFactors) {
+  const std::vector<std::string> expected =
+      pair_lines(run_program("-1000 3000", "OMP_NUM_THREADS=1"));
+  ASSERT_GT(expected.size(), 40u);
+  for (const char* threads : {"OMP_NUM_THREADS=1", "OMP_NUM_THREADS=3"})
+    EXPECT_EQ(pair_lines(run_program("--method=sieve -1000 3000", threads)), expected) << threads;
+  const ProgramRun search = run_program("--report=json -1000 3000");
+  const ProgramRun sieve = run_program("--method=sieve --validate --report -1000 3000");
+  ASSERT_EQ(sieve.status, 0) << sieve.err;
+  EXPECT_EQ(report_value(search.err, "method"), "search");
+  EXPECT_EQ(report_value(sieve.err, "method"), "sieve");
+  EXPECT_EQ(report_value(sieve.err, "checksum"), report_value(search.err, "checksum"));
+  EXPECT_EQ(report_value(sieve.err, "validated"), "true");
+  EXPECT_EQ(report_value(sieve.err, "comparisons"), "null");
+
+  const ProgramRun unknown = run_program("--method=fast 1 30");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(unknown.err, "friendlyNumbers: unknown method 'fast'; methods: search, sieve\n");
 }
 
 TEST(Report, AReportThatCannotBeWrittenFailsTheRun) {
@@ -413,6 +435,18 @@ TEST(Validate, TheSieveAgreesOnEveryPathAndSaysSoOnlyInTheReport) {
 bool sanitized() {
   // NOLINTNEXTLINE(concurrency-mt-unsafe): the test process runs one thread.
   return std::getenv("FRIENDLY_SANITIZED") != nullptr;
+}
+
+TEST(Method, TheSieveUnderALimitBelowItsEntriesTakesPassesRatherThanRefuse) {
+  if (sanitized()) GTEST_SKIP() << "sanitizers reserve memory";
+  // 10,000,000 numbers keep 120 MB of entries in one pass, more than the limit allows.
+  const std::string args = "--method=sieve --report=json 1 10000000";
+  const ProgramRun whole = run_program(args, "", "> /dev/null");
+  const ProgramRun parts = run_program(args, "ulimit -v 100000;", "> /dev/null");
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  ASSERT_EQ(parts.status, 0) << parts.err;
+  EXPECT_EQ(report_value(parts.err, "pairs"), report_value(whole.err, "pairs"));
+  EXPECT_EQ(report_value(parts.err, "checksum"), report_value(whole.err, "checksum"));
 }
 
 TEST(Program, RangesTooLargeForALimitAreRefusedBeforeAnyWork) {

@@ -156,6 +156,29 @@ TEST_F(Terminal, LongRunDrawsProgressThatTheFinalScreenNoLongerShows) {
     EXPECT_EQ(line, "");
 }
 
+TEST_F(Terminal, TheSieveMethodDrawsItsStepsThenErasesThem) {
+  // A range long enough for a draw after one second, doubled until its run is.
+  TerminalRun run;
+  double seconds = 0;
+  for (std::int32_t high = 1 << 23; high <= 1 << 28 && seconds < 1.2; high *= 2) {
+    run = run_in_terminal("", "--method=sieve 1 " + std::to_string(high), true, false);
+    ASSERT_EQ(run.status, 0) << run.terminal;
+    seconds = search_seconds(run.out);
+  }
+  ASSERT_GE(seconds, 1.2);
+  const std::regex draw(
+      R"(\r(sieve: counting|sieve: pass \d+ of \d+|matching: pass \d+ of \d+): \d+\.\d %, )"
+      R"([^\r]*(numbers|bins)/s[^\r]*\x1b\[K)");
+  std::string rest = run.terminal;
+  int draws = 0;
+  for (std::smatch found; std::regex_search(rest, found, draw); rest = found.suffix()) {
+    EXPECT_EQ(found.prefix().str(), "") << "between draws";
+    ++draws;
+  }
+  EXPECT_GE(draws, 1) << run.terminal;
+  EXPECT_EQ(rest, "\r\033[K");
+}
+
 TEST_F(Terminal, NoProgressWhereItWouldTearTheOutputOrIsTurnedOff) {
   const std::string range = "1 " + std::to_string(long_range().high);
   // Turned off: nothing reaches the terminal.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <numeric>
+#include <utility>
 
 #include "run/friendly_numbers.hpp"
 #include "search/friendly.hpp"
@@ -38,6 +39,10 @@ TEST(Validation, PublishedAnswersOfTheSearchAndTheSieve) {
     EXPECT_EQ(sieved.pairs, published.pairs) << published.high;
     EXPECT_EQ(friendly::checksum_text(sieved.checksum),
               friendly::checksum_text(published.checksum));
+    friendly::Answer factored;
+    ASSERT_TRUE(friendly::validate_by_factors(1, published.high, factored));
+    EXPECT_EQ(factored.pairs, published.pairs) << published.high;
+    EXPECT_EQ(factored.checksum, published.checksum) << published.high;
 
     std::FILE* out = std::fopen("/dev/null", "w");
     ASSERT_NE(out, nullptr);
@@ -47,6 +52,24 @@ TEST(Validation, PublishedAnswersOfTheSearchAndTheSieve) {
     std::fclose(out);
     EXPECT_EQ(report.answer.pairs, published.pairs) << published.high;
     EXPECT_EQ(report.answer.checksum, published.checksum) << published.high;
+  }
+}
+
+// The two checking methods agree where the ranges hold no pair, negatives, prime powers and the
+// sums beyond 32 bits at the top of the range.
+TEST(Validation, FactorsAndTheSieveAgreeOnWindows) {
+  const std::pair<std::int32_t, std::int32_t> windows[] = {{-500, 5000},
+                                                           {1, 1},
+                                                           {2, 1},
+                                                           {(1 << 24) - 2000, (1 << 24) + 2000},
+                                                           {2'147'481'000, 2'147'483'647}};
+  for (const auto& [low, high] : windows) {
+    friendly::Answer sieved;
+    friendly::Answer factored;
+    ASSERT_TRUE(friendly::validate_range(low, high, sieved));
+    ASSERT_TRUE(friendly::validate_by_factors(low, high, factored));
+    EXPECT_EQ(factored.pairs, sieved.pairs) << low << ".." << high;
+    EXPECT_EQ(factored.checksum, sieved.checksum) << low << ".." << high;
   }
 }
 

@@ -83,8 +83,9 @@ bool read_bound(const char* name, const char* text, std::int32_t& value, std::st
 
 // The one-line usage that a refusal ends with.
 std::string short_usage(const char* program) {
-  return std::string("usage: ") + program + " [--report[=FORMAT[:FILE]]] [--validate] LOW HIGH; " +
-         program + " --help says more";
+  return std::string("usage: ") + program +
+         " [--report[=FORMAT[:FILE]]] [--validate] [--method=sieve] LOW HIGH; " + program +
+         " --help says more";
 }
 
 // Whether argument can only be an option: a dash before anything but a digit cannot start a bound.
@@ -133,6 +134,18 @@ std::string option_after_bounds(int argc, const char* const* argv, int first) {
   return "";
 }
 
+// Reads a method's name, or describes why it is refused.
+bool read_method(const char* name, Method& method, std::string& error) {
+  for (const Method each : {Method::search, Method::sieve}) {
+    if (std::strcmp(name, method_name(each)) == 0) {
+      method = each;
+      return true;
+    }
+  }
+  error = "unknown method " + shown(name) + "; methods: search, sieve";
+  return false;
+}
+
 }  // namespace
 
 Command read_command_line(int argc, const char* const* argv, std::int32_t& low, std::int32_t& high,
@@ -152,6 +165,8 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
     if (read_report_option(argument, options)) continue;
     if (std::strcmp(argument, "--validate") == 0) {
       options.validate = true;
+    } else if (std::strncmp(argument, "--method=", 9) == 0) {
+      if (!read_method(argument + 9, options.method, error)) return Command::refused;
     } else if (looks_like_option(argument)) {
       error = "unknown option " + shown(argument) + "; " + short_usage(program);
       return Command::refused;
@@ -182,24 +197,25 @@ Command read_command_line(int argc, const char* const* argv, std::int32_t& low, 
 std::string usage_text(const char* program) {
   if (std::strcmp(program, kMpiProgramName) == 0) {
     return std::string("usage: [mpirun -n RANKS] ") + program +
-           " [--report[=FORMAT[:FILE]]] [--validate] LOW HIGH\n"
+           " [--report[=FORMAT[:FILE]]] [--validate] [--method=sieve] LOW HIGH\n"
            "Prints every pair of numbers from LOW to HIGH (inclusive, 32-bit integers) whose\n"
            "divisor sum over the number is the same fraction, then the search's wall-clock time,\n"
            "sharing the work among the MPI ranks. Threads per rank: OMP_NUM_THREADS.\n"
            "Options: --report[=FORMAT[:FILE]], --validate (as " +
            kProgramName +
-           ", on rank 0); -h, --help\n"
+           ", on rank 0), --method=sieve; -h, --help\n"
            "(this text); --version; --list-paths (the kernel paths this machine runs, one per\n"
            "line). Kernels: FRIENDLY_KERNELS, read by each rank.\n";
   }
   return std::string("usage: ") + program +
-         " [--report[=FORMAT[:FILE]]] [--validate] LOW HIGH\n"
+         " [--report[=FORMAT[:FILE]]] [--validate] [--method=sieve] LOW HIGH\n"
          "Prints every pair of numbers from LOW to HIGH (inclusive, 32-bit integers) whose\n"
          "divisor sum over the number is the same fraction, then the search's wall-clock time.\n"
          "  --report        after the run, what ran and how fast, on standard error\n"
          "  --report=json   the same as one line of JSON; --report=text is --report\n"
          "  --report=FORMAT:FILE  the report in FILE instead of on standard error\n"
          "  --validate      check the pairs against an independent sieve after the timed search\n"
+         "  --method=sieve  the same lines, in order, by a sieve: for answers, not timings\n"
          "  -h, --help      this text\n"
          "  --version       the program's version\n"
          "  --list-paths    the kernel paths that this machine runs, one per line, the default "

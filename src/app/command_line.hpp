@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "answer/method.hpp"
 #include "app/messages.hpp"
 
 namespace friendly {
@@ -27,15 +28,17 @@ struct SearchOptions {
   ReportFormat report = ReportFormat::none;  // --report, --report=FORMAT
   std::string report_file;                   // --report=FORMAT:FILE; empty for standard error
   bool validate = false;                     // --validate
+  Method method = Method::search;            // --method=search, --method=sieve
 };
 
 // Reads the arguments: help (-h, --help), version (--version) or the paths this machine runs
 // (--list-paths) as the first one, or the search
-// options (--report[=FORMAT[:FILE]] with FORMAT text or json, --validate, in any order) and then
-// the two bounds into low and high (further arguments are ignored). Any other argument before the
-// bounds that begins with a dash and no digit is an unknown option. On refusal, error holds the
-// one-line reason, without the program name, in printable ASCII; a usage it quotes names program.
-// On a search, error holds a warning to show (an option after the bounds), or nothing.
+// options (--report[=FORMAT[:FILE]] with FORMAT text or json, --validate, --method=NAME, in any
+// order) and then the two bounds into low and high (further arguments are ignored). Any other
+// argument before the bounds that begins with a dash and no digit is an unknown option. On
+// refusal, error holds the one-line reason, without the program name, in printable ASCII; a usage
+// it quotes names program. On a search, error holds a warning to show (an option after the
+// bounds), or nothing.
 Command read_command_line(int argc, const char* const* argv, std::int32_t& low, std::int32_t& high,
                           SearchOptions& options, std::string& error,
                           const char* program = kProgramName);

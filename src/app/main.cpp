@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "answer/sieve_answer.hpp"
 #include "app/command_line.hpp"
 #include "app/environment.hpp"
 #include "app/messages.hpp"
@@ -16,6 +17,7 @@
 #include "run/friendly_numbers.hpp"
 #include "run/placement.hpp"
 #include "search/friendly.hpp"
+#include "search/progress.hpp"
 
 int main(int argc, char** argv) {
   using friendly::kProgramName;
@@ -37,8 +39,12 @@ int main(int argc, char** argv) {
     return friendly::kExitUsage;
   }
 
-  // What the run needs, checked against every limit before any work.
-  const std::int64_t bytes = friendly::search_bytes(low, high);
+  // What the run needs, checked against every limit before any work: the sieve method at least
+  // its fixed part, its entries in as many passes as the room left needs.
+  const bool sieve = options.method == friendly::Method::sieve;
+  const std::int64_t bytes =
+      sieve ? friendly::sieve_least_bytes(friendly::sieve_layout(low, high, omp_get_max_threads()))
+            : friendly::search_bytes(low, high);
   const std::string refusal = friendly::preflight({low, high, bytes, options.validate});
   if (!refusal.empty()) {
     friendly::complain(kProgramName, refusal);
@@ -50,6 +56,26 @@ int main(int argc, char** argv) {
   }
 
   friendly::RunReport run = friendly::run_report(kProgramName, placement, 0, low, high);
+  run.method = options.method;
+  if (sieve) {
+    const std::int64_t budget = friendly::memory_room();
+    friendly::SieveReport sieved;
+    const double start = omp_get_wtime();
+    const bool answered = friendly::sieve_answer(
+        low, high, budget, stdout, friendly::progress_wanted(stdout) ? stderr : nullptr, &sieved);
+    const double stop = omp_get_wtime();
+    if (!answered) {
+      friendly::complain(kProgramName, "out of memory: the sieve method over " +
+                                           std::to_string(friendly::range_length(low, high)) +
+                                           " numbers needs at least " + std::to_string(bytes) +
+                                           " bytes");
+      return friendly::kExitFailure;
+    }
+    run.search.threads = sieved.threads;
+    run.search.answer = sieved.answer;
+    run.seconds = stop - start;
+    return friendly::finish_run(kProgramName, run, options, "");
+  }
   const std::string size = friendly::size_text(
       friendly::range_length(low, high), friendly::run_bytes(bytes, low, high, options.validate));
   // The device and its context are set up, and its free memory checked, before the clock starts;

@@ -12,11 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "answer/sieve_answer.hpp"
 #include "app/command_line.hpp"
 #include "app/environment.hpp"
 #include "app/messages.hpp"
 #include "app/preflight.hpp"
 #include "app/report.hpp"
+#include "mpi/mpi_answer.hpp"
 #include "mpi/mpi_search.hpp"
 #include "search/friendly.hpp"
 #include "search/progress.hpp"
@@ -104,6 +106,31 @@ int node_ranks() {
   return ranks;
 }
 
+// Runs the sieve method over low..high on every rank, each rank's entries within budget bytes,
+// and returns this rank's exit status; the report names placement. Only rank 0 prints.
+int answer(std::int32_t low, std::int32_t high, const friendly::SearchOptions& options,
+           friendly::Placement placement, std::int64_t budget, int rank, int ranks) {
+  friendly::RunReport run = friendly::run_report(kMpiProgramName, placement, ranks, low, high);
+  run.method = friendly::Method::sieve;
+  friendly::SieveReport sieved;
+  MPI_Barrier(MPI_COMM_WORLD);
+  const double start = omp_get_wtime();
+  const friendly::RankSearch end =
+      friendly::answer_ranks(low, high, budget, MPI_COMM_WORLD, stdout, &sieved);
+  const double stop = omp_get_wtime();
+  if (rank != 0) return end == friendly::RankSearch::done ? 0 : friendly::kExitFailure;
+  if (end == friendly::RankSearch::out_of_memory || end == friendly::RankSearch::lines_lost) {
+    complain(std::string("out of memory: the sieve method over ") +
+             std::to_string(friendly::range_length(low, high)) + " numbers on " +
+             std::to_string(ranks) + " ranks");
+    return friendly::kExitFailure;
+  }
+  run.search.threads = sieved.threads;
+  run.search.answer = sieved.answer;
+  run.seconds = stop - start;
+  return friendly::finish_run(kMpiProgramName, run, options, "");
+}
+
 // Runs rank 0's command line on every rank and returns this rank's exit status. Only rank 0
 // prints.
 int run(int argc, char** argv, int rank, int ranks) {
@@ -125,9 +152,15 @@ int run(int argc, char** argv, int rank, int ranks) {
   if (!paths_chosen_everywhere(placement, rank)) return friendly::kExitUsage;
   // What each rank needs, each rank holding the whole range, checked against its own limits
   // before any work.
-  const friendly::RunNeeds needs = {
-      low, high, friendly::rank_search_bytes(low, high), options.validate, node_ranks(), true};
+  const bool sieve = options.method == friendly::Method::sieve;
+  const int sharing = node_ranks();
+  const std::int64_t bytes =
+      sieve ? friendly::sieve_least_bytes(friendly::sieve_layout(low, high, omp_get_max_threads()))
+            : friendly::rank_search_bytes(low, high);
+  const friendly::RunNeeds needs = {low, high, bytes, options.validate, sharing, true};
   if (!accepted_everywhere(friendly::preflight(needs), rank)) return friendly::kExitFailure;
+  if (sieve)
+    return answer(low, high, options, placement, friendly::memory_room(sharing), rank, ranks);
 
   // The time runs from all ranks' start to the end of rank 0's output.
   friendly::RunReport run = friendly::run_report(kMpiProgramName, placement, ranks, low, high);

@@ -105,6 +105,11 @@ std::string preflight(const RunNeeds& needs) {
   return refusal;
 }
 
+std::int64_t memory_room(int sharing) {
+  const MemoryLimit limit = memory_limit(sharing);
+  return limit.what.empty() ? -1 : std::max<std::int64_t>(limit.bytes - limit.taken, 0);
+}
+
 std::string size_text(std::int64_t length, std::int64_t bytes, bool per_rank) {
   return std::to_string(length) + " numbers need " + std::to_string(bytes) + " bytes" +
          (per_rank ? " on each rank" : "");

@@ -23,6 +23,11 @@ struct RunNeeds {
 // thread's stack, and the threads that the limits allow). One line, without the program name.
 std::string preflight(const RunNeeds& needs);
 
+// Bytes that a run may still allocate under the memory limit that leaves the least room (what
+// the preflight checks against), shared by sharing processes of this machine; -1 when none is
+// known.
+std::int64_t memory_room(int sharing = 1);
+
 // What a range of length numbers needs: "LENGTH numbers need BYTES bytes", with " on each rank"
 // where per_rank.
 std::string size_text(std::int64_t length, std::int64_t bytes, bool per_rank = false);

@@ -129,11 +129,14 @@ int finish_run(const char* program, RunReport& run, const SearchOptions& options
   // The independent check, outside the timed search.
   if (options.validate) {
     Answer expected;
-    if (!validate_range(run.low, run.high, expected)) {
+    const bool sieve = run.method == Method::sieve;
+    if (!(sieve ? validate_by_factors : validate_range)(run.low, run.high, expected)) {
       complain(program, "out of memory for the validation" + (size.empty() ? "" : ": " + size));
       return kExitFailure;
     }
-    const std::string mismatch = answer_mismatch(run.search.answer, expected);
+    const std::string mismatch =
+        sieve ? answer_mismatch(run.search.answer, expected, "the sieve method", "the factors")
+              : answer_mismatch(run.search.answer, expected);
     run.validation = mismatch.empty() ? Validation::passed : Validation::failed;
     if (!mismatch.empty()) complain(program, mismatch);
   }

@@ -62,6 +62,7 @@ std::string format_report(const RunReport& run, ReportFormat format) {
       {"processor", {run.processor, true}},
       {"path", {placement_name(run.placement), true}},
       {"tuning", {run.tuning, true}},
+      {"method", {method_name(run.method), true}},
       {"threads", {std::to_string(search.threads), false}}};
   if (run.ranks > 0) fields.push_back({"ranks", {std::to_string(run.ranks), false}});
   if (run.placement.device == Device::gpu) {
@@ -72,18 +73,22 @@ std::string format_report(const RunReport& run, ReportFormat format) {
   const char* validated = "";
   if (run.validation != Validation::not_asked)
     validated = run.validation == Validation::passed ? "true" : "false";
+  // The sieve method does none of the search's work and has none of its phases.
+  const auto of_search = [&](std::string text) {
+    return run.method == Method::search ? text : std::string();
+  };
   const std::vector<std::pair<const char*, std::pair<std::string, bool>>> rest = {
       {"low", {std::to_string(run.low), false}},
       {"high", {std::to_string(run.high), false}},
       {"pairs", {std::to_string(search.answer.pairs), false}},
       {"checksum", {checksum_text(search.answer.checksum), true}},
       {"seconds", {formatted("%.6f", run.seconds), false}},
-      {"ratio_seconds", {formatted("%.6f", search.ratio_seconds), false}},
-      {"pair_seconds", {formatted("%.6f", search.pair_seconds), false}},
-      {"candidate_tests", {std::to_string(search.candidate_tests), false}},
-      {"comparisons", {std::to_string(comparisons), false}},
-      {"tests_per_second", {rate(search.candidate_tests, search.ratio_seconds), false}},
-      {"comparisons_per_second", {rate(comparisons, search.pair_seconds), false}},
+      {"ratio_seconds", {of_search(formatted("%.6f", search.ratio_seconds)), false}},
+      {"pair_seconds", {of_search(formatted("%.6f", search.pair_seconds)), false}},
+      {"candidate_tests", {of_search(std::to_string(search.candidate_tests)), false}},
+      {"comparisons", {of_search(std::to_string(comparisons)), false}},
+      {"tests_per_second", {of_search(rate(search.candidate_tests, search.ratio_seconds)), false}},
+      {"comparisons_per_second", {of_search(rate(comparisons, search.pair_seconds)), false}},
       {"validated", {validated, false}}};
   fields.insert(fields.end(), rest.begin(), rest.end());
 

@@ -18,17 +18,18 @@ enum class Validation { not_asked, passed, failed };
 struct RunReport {
   const char* program = kProgramName;
   const char* version = "";
-  std::string date;           // the run's start, UTC, ISO 8601
-  std::string compiler;       // name and version
-  std::string build_type;     // CMAKE_BUILD_TYPE
-  std::string build_flags;    // the compiler flags of the build type
-  std::string openmp;         // the runtime library and the OpenMP version
-  std::string omp_proc_bind;  // OMP_PROC_BIND as set; empty when unset
-  std::string omp_places;     // OMP_PLACES as set; empty when unset
-  std::string processor;      // the processor's brand string
-  std::string tuning;         // the kernels' tuning
-  Placement placement;        // where the search ran
-  int ranks = 0;              // MPI ranks; 0 for the program without MPI, which reports none
+  std::string date;                // the run's start, UTC, ISO 8601
+  std::string compiler;            // name and version
+  std::string build_type;          // CMAKE_BUILD_TYPE
+  std::string build_flags;         // the compiler flags of the build type
+  std::string openmp;              // the runtime library and the OpenMP version
+  std::string omp_proc_bind;       // OMP_PROC_BIND as set; empty when unset
+  std::string omp_places;          // OMP_PLACES as set; empty when unset
+  std::string processor;           // the processor's brand string
+  std::string tuning;              // the kernels' tuning
+  Placement placement;             // where the search ran
+  Method method = Method::search;  // how the pairs were found
+  int ranks = 0;                   // MPI ranks; 0 for the program without MPI, which reports none
   std::int32_t low = 0;
   std::int32_t high = 0;
   double seconds = 0;   // the time line's

@@ -51,12 +51,15 @@ inline std::string checksum_text(std::uint64_t checksum) {
   return text;
 }
 
-// The one-line reason why the search's answer and the sieve's differ, naming both counts and
-// checksums; empty when they agree.
-inline std::string answer_mismatch(const Answer& searched, const Answer& sieved) {
+// The one-line reason why the printed answer (the search's) and the checking one (the sieve's)
+// differ, naming both methods, counts and checksums; empty when they agree.
+inline std::string answer_mismatch(const Answer& searched, const Answer& sieved,
+                                   const char* printer = "the search",
+                                   const char* checker = "the sieve") {
   if (searched.pairs == sieved.pairs && searched.checksum == sieved.checksum) return "";
-  return "validation failed: the search printed " + std::to_string(searched.pairs) +
-         " pairs with checksum " + checksum_text(searched.checksum) + ", the sieve finds " +
+  return std::string("validation failed: ") + printer + " printed " +
+         std::to_string(searched.pairs) + " pairs with checksum " +
+         checksum_text(searched.checksum) + ", " + checker + " finds " +
          std::to_string(sieved.pairs) + " with checksum " + checksum_text(sieved.checksum);
 }
 

@@ -61,12 +61,17 @@ double ratio_work_below(std::int64_t n) noexcept {
   return exponential_integral(2 * std::log(x)) - exponential_integral(2 * std::log(3.0));
 }
 
-void begin_ratio_progress(ProgressMeter& meter, std::int32_t low, std::int64_t length, int threads,
-                          double now) noexcept {
-  meter.phase = "ratios (phase 1 of 2)";
-  meter.unit = "tests";
+void begin_progress(ProgressMeter& meter, const char* phase, const char* unit,
+                    double now) noexcept {
+  meter.phase = phase;
+  meter.unit = unit;
   meter.phase_start = now;
   meter.older = meter.newer = {now, 0, 0};
+}
+
+void begin_ratio_progress(ProgressMeter& meter, std::int32_t low, std::int64_t length, int threads,
+                          double now) noexcept {
+  begin_progress(meter, "ratios (phase 1 of 2)", "tests", now);
   meter.threads = threads;
   meter.low = low;
   meter.length = length;
@@ -85,10 +90,7 @@ double ratio_share(const ProgressMeter& meter, std::int64_t n) noexcept {
 
 void begin_pair_progress(ProgressMeter& meter, double own_work, double phase_work,
                          double now) noexcept {
-  meter.phase = "pairs (phase 2 of 2)";
-  meter.unit = "comparisons";
-  meter.phase_start = now;
-  meter.older = meter.newer = {now, 0, 0};
+  begin_progress(meter, "pairs (phase 2 of 2)", "comparisons", now);
   meter.own_work = own_work > 0 ? own_work : 1;
   meter.phase_work = phase_work;
 }

@@ -70,6 +70,9 @@ ProgressMeter start_progress(std::FILE* terminal, double start) noexcept;
 // for all numbers 3 .. n - 1 (0 for n <= 3): the integral of x / ln x from 3 to n.
 double ratio_work_below(std::int64_t n) noexcept;
 
+// Starts a phase named phase, whose work is counted in unit, at time now.
+void begin_progress(ProgressMeter& meter, const char* phase, const char* unit, double now) noexcept;
+
 // Starts the ratio phase of low .. low + length - 1 on a team of `threads` at time now.
 void begin_ratio_progress(ProgressMeter& meter, std::int32_t low, std::int64_t length, int threads,
                           double now) noexcept;

@@ -5,10 +5,13 @@
 #include <memory>
 #include <new>
 #include <numeric>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "search/friendly.hpp"
+#include "sieve/divisor_sums.hpp"
+#include "support/integer_root.hpp"
 
 namespace friendly {
 
@@ -53,26 +56,30 @@ bool same_ratio(const Entry& a, const Entry& b) noexcept {
   return a.numerator == b.numerator && a.denominator == b.denominator;
 }
 
+// The pairs of the runs of equal ratios in begin..end: every two numbers of a run.
+Answer run_pairs(const Entry* begin, const Entry* end) noexcept {
+  Answer found;
+  for (const Entry* run = begin; run != end;) {
+    const Entry* run_end = run + 1;
+    while (run_end != end && same_ratio(*run_end, *run))
+      ++run_end;
+    for (const Entry* a = run; a != run_end; ++a) {
+      for (const Entry* b = a + 1; b != run_end; ++b) {
+        ++found.pairs;
+        found.checksum += pair_mix(a->n, b->n);
+      }
+    }
+    run = run_end;
+  }
+  return found;
+}
+
 // First number of the range that can pair, and how many there are from it to high.
 std::int64_t first_positive(std::int32_t low) noexcept {
   return std::max<std::int64_t>(low, 1);
 }
 std::int64_t positive_count(std::int32_t low, std::int32_t high) noexcept {
   return std::max<std::int64_t>(std::int64_t{high} - first_positive(low) + 1, 0);
-}
-
-// The divisor sums of first .. first + count - 1 (first >= 1) into sums: every divisor pair
-// d <= n / d of each number, d found by stepping through d's multiples.
-void sieve_segment(std::int64_t first, std::int64_t count, std::int64_t* sums) noexcept {
-  const std::int64_t last = first + count - 1;
-  std::fill(sums, sums + count, 0);
-  for (std::int64_t d = 1; d * d <= last; ++d) {
-    // The first multiple m >= max(first, d * d); its co-divisor q = m / d >= d.
-    const std::int64_t start = std::max(d * d, (first + d - 1) / d * d);
-    std::int64_t q = start / d;
-    for (std::int64_t m = start; m <= last; m += d, ++q)
-      sums[m - first] += q == d ? d : d + q;
-  }
 }
 
 }  // namespace
@@ -91,7 +98,7 @@ std::uint32_t ratio_gcd(std::uint64_t sum, std::uint32_t n) noexcept {
 
 std::int64_t validation_bytes(std::int32_t low, std::int32_t high) noexcept {
   return 2 * positive_count(low, high) * static_cast<std::int64_t>(sizeof(Entry)) +
-         kSegment * static_cast<std::int64_t>(sizeof(std::int64_t));
+         kSegment * static_cast<std::int64_t>(sizeof(std::uint64_t));
 }
 
 bool validate_range(std::int32_t low, std::int32_t high, Answer& answer) noexcept {
@@ -99,17 +106,17 @@ bool validate_range(std::int32_t low, std::int32_t high, Answer& answer) noexcep
   const std::int64_t count = positive_count(low, high);
   std::unique_ptr<Entry[]> entries = allocate_array<Entry>(count);
   std::unique_ptr<Entry[]> scratch = allocate_array<Entry>(count);
-  std::unique_ptr<std::int64_t[]> sums = allocate_array<std::int64_t>(kSegment);
+  std::unique_ptr<std::uint64_t[]> sums = allocate_array<std::uint64_t>(kSegment);
   if (!entries || !scratch || !sums) return false;
 
   // Every ratio, segment by segment.
   Entry* entry = entries.get();
   for (std::int64_t from = 0; from < count; from += kSegment) {
     const std::int64_t size = std::min(kSegment, count - from);
-    const std::int64_t* sum_of = sums.get();
-    sieve_segment(first + from, size, sums.get());
+    const std::uint64_t* sum_of = sums.get();
+    sieve_divisor_sums(first + from, size, sums.get());
     for (std::int64_t n = first + from; n < first + from + size; ++n, ++sum_of, ++entry) {
-      const auto sum = static_cast<std::uint64_t>(n == 1 ? 2 : *sum_of);
+      const std::uint64_t sum = n == 1 ? 2 : *sum_of;
       const auto number = static_cast<std::uint32_t>(n);
       const std::uint32_t g = ratio_gcd(sum, number);
       *entry = {sum / g, number / g, static_cast<std::int32_t>(n)};
@@ -130,21 +137,66 @@ bool validate_range(std::int32_t low, std::int32_t high, Answer& answer) noexcep
   begin = radix_sort(begin, begin == entries.get() ? scratch.get() : entries.get(), count,
                      static_cast<int>(std::bit_width(largest_numerator)),
                      [](const Entry& e) { return e.numerator; });
-  Entry* const end = begin + count;
-  Answer found;
-  for (const Entry* run = begin; run != end;) {
-    const Entry* run_end = run + 1;
-    while (run_end != end && same_ratio(*run_end, *run))
-      ++run_end;
-    for (const Entry* a = run; a != run_end; ++a) {
-      for (const Entry* b = a + 1; b != run_end; ++b) {
-        ++found.pairs;
-        found.checksum += pair_mix(a->n, b->n);
+  answer = run_pairs(begin, begin + count);
+  return true;
+}
+
+bool validate_by_factors(std::int32_t low, std::int32_t high, Answer& answer) noexcept {
+  const std::int64_t first = first_positive(low);
+  const std::int64_t count = positive_count(low, high);
+  const std::int64_t root = std::max<std::int64_t>(integer_root(std::max(high, 0)), 1);
+  const std::unique_ptr<Entry[]> owned_entries = allocate_array<Entry>(count);
+  const std::unique_ptr<std::uint32_t[]> owned_rests = allocate_array<std::uint32_t>(kSegment);
+  const std::unique_ptr<std::uint64_t[]> owned_sums = allocate_array<std::uint64_t>(kSegment);
+  const std::unique_ptr<bool[]> owned_composite = allocate_array<bool>(root + 1);
+  Entry* const entries = owned_entries.get();
+  std::uint32_t* const rests = owned_rests.get();
+  std::uint64_t* const sums = owned_sums.get();
+  bool* const composite = owned_composite.get();
+  if (!entries || !rests || !sums || !composite) return false;
+  std::fill(composite, composite + root + 1, false);
+  for (std::int64_t p = 2; p * p <= root; ++p) {
+    for (std::int64_t m = p * p; composite[p] == false && m <= root; m += p)
+      composite[m] = true;
+  }
+
+  // Each number's divisor sum as the product of (1 + p + ... + p^k) over its prime powers p^k:
+  // every prime up to the root divided out, the rest, when above 1, a prime of its own.
+  for (std::int64_t from = 0; from < count; from += kSegment) {
+    const std::int64_t size = std::min(kSegment, count - from);
+    const std::int64_t start = first + from;
+    for (std::int64_t i = 0; i < size; ++i) {
+      rests[i] = static_cast<std::uint32_t>(start + i);
+      sums[i] = 1;
+    }
+    for (std::int64_t p = 2; p <= root; ++p) {
+      if (composite[p]) continue;
+      const auto prime = static_cast<std::uint32_t>(p);
+      for (std::int64_t i = (p - start % p) % p; i < size; i += p) {
+        std::uint64_t power_sum = 1;
+        std::uint64_t power = 1;
+        while (rests[i] % prime == 0) {
+          rests[i] /= prime;
+          power *= prime;
+          power_sum += power;
+        }
+        sums[i] *= power_sum;
       }
     }
-    run = run_end;
+    for (std::int64_t i = 0; i < size; ++i) {
+      const std::int64_t n = start + i;
+      const std::uint64_t sum = n == 1 ? 2 : rests[i] > 1 ? sums[i] * (rests[i] + 1ULL) : sums[i];
+      const std::uint64_t g = std::gcd(sum, static_cast<std::uint64_t>(n));
+      entries[from + i] = {sum / g, static_cast<std::uint32_t>(static_cast<std::uint64_t>(n) / g),
+                           static_cast<std::int32_t>(n)};
+    }
   }
-  answer = found;
+
+  // Equal ratios side by side by a comparison sort, each run in increasing n.
+  std::sort(entries, entries + count, [](const Entry& a, const Entry& b) {
+    return std::tie(a.numerator, a.denominator, a.n) < std::tie(b.numerator, b.denominator, b.n);
+  });
+  answer = run_pairs(entries, entries + count);
   return true;
 }
 

@@ -100,6 +100,23 @@ case $group in
       grep -qF "$field" "$work/err" || fail "report lacks $field: $(cat "$work/err")"
     done
     echo "ok: 3 ranks report and validate: $(cat "$work/err")"
+    # The sieve method: the one-thread program's lines in its order on 1 to 3 ranks, then the
+    # time line; validated by the factors, with the search's checksum.
+    OMP_NUM_THREADS=1 "$program" -3000 30000 | head -n -1 >"$work/ordered"
+    for ranks in 1 2 3; do
+      launch "$ranks" 2 --method=sieve -3000 30000
+      [[ $status == 0 && ! -s "$work/err" ]] || fail "sieve, $ranks ranks: $status $(cat "$work/err")"
+      head -n -1 "$work/out" | cmp -s - "$work/ordered" ||
+        fail "sieve, $ranks ranks: the lines differ from the one-thread program's"
+      tail -n 1 "$work/out" | grep -Eqx 'Tempo total [0-9]+\.[0-9]{6} seconds' ||
+        fail "sieve, $ranks ranks: the last line is not the time line"
+    done
+    launch 2 1 --method=sieve --report=json --validate 1 20000
+    for field in '"method":"sieve"' '"validated":true' '"pairs":390' \
+      "$(grep -o '"checksum":"[0-9a-f]*"' "$work/own")"; do
+      grep -qF "$field" "$work/err" || fail "sieve report lacks $field: $(cat "$work/err")"
+    done
+    echo "ok: the sieve method on 1 to 3 ranks prints the program's lines in order, validated"
     # Ranks launched with other arguments than rank 0's follow rank 0's command line.
     status=0
     OMP_NUM_THREADS=1 "$mpiexec" "$numproc_flag" 1 "${preflags[@]}" "$mpi_program" 1 3000 : \
