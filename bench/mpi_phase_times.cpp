@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/command_line.hpp"
+#include "mpi/mpi_job.hpp"
 #include "mpi/mpi_search.hpp"
 #include "search/friendly.hpp"
 
@@ -61,18 +62,15 @@ void print_table(const std::vector<std::vector<std::vector<double>>>& times, int
 }  // namespace
 
 int main(int argc, char** argv) {
-  int provided = MPI_THREAD_SINGLE;
-  MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
-  int rank = 0;
-  int ranks = 1;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  MPI_Comm_size(MPI_COMM_WORLD, &ranks);
+  const friendly::MpiJob job = friendly::start_mpi_job(argc, argv);
+  const int rank = job.rank;
+  const int ranks = job.ranks;
 
   std::int32_t low = 0;
   std::int32_t high = 0;
   std::int32_t runs = 5;
   const bool valid =
-      provided >= MPI_THREAD_FUNNELED && (argc == 3 || argc == 4) &&
+      job.funneled && (argc == 3 || argc == 4) &&
       friendly::parse_bound(argv[1], low) == friendly::BoundError::none &&
       friendly::parse_bound(argv[2], high) == friendly::BoundError::none &&
       friendly::range_length(low, high) >= 0 &&

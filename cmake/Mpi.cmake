@@ -6,7 +6,7 @@
 set(MPI_CXX_SKIP_MPICXX ON)
 find_package(MPI REQUIRED COMPONENTS CXX)
 
-add_library(friendly_mpi STATIC src/mpi/mpi_search.cpp src/mpi/mpi_answer.cpp)
+add_library(friendly_mpi STATIC src/mpi/mpi_search.cpp src/mpi/mpi_answer.cpp src/mpi/mpi_job.cpp)
 target_link_libraries(friendly_mpi PUBLIC friendly_core MPI::MPI_CXX)
 add_executable(friendlyNumbers_mpi src/app/mpi_main.cpp)
 target_link_libraries(friendlyNumbers_mpi PRIVATE friendly_mpi)

@@ -19,6 +19,7 @@
 #include "app/preflight.hpp"
 #include "app/report.hpp"
 #include "mpi/mpi_answer.hpp"
+#include "mpi/mpi_job.hpp"
 #include "mpi/mpi_search.hpp"
 #include "search/friendly.hpp"
 #include "search/progress.hpp"
@@ -197,21 +198,14 @@ int main(int argc, char** argv) {
   // A pipe whose reader left is a write error that rank 0 reports, not the end of the job.
   std::signal(SIGPIPE, SIG_IGN);
 
-  // MPI's default error handler ends the whole job on any failed call, so no call's result is
-  // looked at.
-  int provided = MPI_THREAD_SINGLE;
-  MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
-  int rank = 0;
-  int ranks = 1;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  MPI_Comm_size(MPI_COMM_WORLD, &ranks);
-  if (rank == 0) friendly::take_job_output();
+  const friendly::MpiJob job = friendly::start_mpi_job(argc, argv);
+  if (job.rank == 0) friendly::take_job_output();
 
   // Only a rank's main thread calls MPI, also inside the search's region, between the phases.
   int status = friendly::kExitFailure;
-  if (provided >= MPI_THREAD_FUNNELED) {
-    status = run(argc, argv, rank, ranks);
-  } else if (rank == 0) {
+  if (job.funneled) {
+    status = run(argc, argv, job.rank, job.ranks);
+  } else if (job.rank == 0) {
     complain("the MPI library does not support threads (MPI_THREAD_FUNNELED)");
   }
 
