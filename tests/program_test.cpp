@@ -419,6 +419,19 @@ TEST(Program, TeamsBeyondALimitAreRefusedBeforeAnyWork) {
   // GNU libgomp's team start keeps some 128 bytes per thread on the stack: 2500 overflow 256 KiB.
   expect_team_refused(run_program("1 30", "ulimit -s 256; OMP_NUM_THREADS=2500"), "2500",
                       R"(the stack limit \(ulimit -s\))");
+  // 256 KiB, less a quarter for the arguments and 32 KiB of frames, hold 1024 such threads; a
+  // runtime that may shrink its teams to the processors (OMP_DYNAMIC) is not refused for more.
+  if (kmp_get_stacksize_s == nullptr) {
+    const ProgramRun run = run_program("1 30", "ulimit -s 256; OMP_NUM_THREADS=1025");
+    EXPECT_EQ(run.err,
+              "friendlyNumbers: cannot start a team of 1025 threads: more than the 1024 threads "
+              "that the stack limit (ulimit -s) allows\n");
+    EXPECT_EQ(sorted(pair_lines(run_program("1 30", "ulimit -s 256; OMP_NUM_THREADS=1024"))),
+              sorted(expected));
+  }
+  EXPECT_EQ(sorted(pair_lines(
+                run_program("1 30", "ulimit -s 256; OMP_DYNAMIC=true OMP_NUM_THREADS=2500"))),
+            sorted(expected));
   // Team sizes of 2^31 and more, which omp_get_max_threads returns as negative ints: GNU libgomp
   // would start them, LLVM's libomp takes one thread instead (KMP_WARNINGS=0: without a warning).
   for (const char* threads : {"3000000000", "4294967295"}) {
@@ -476,29 +489,46 @@ TEST(Program, TeamCountsThatTheRuntimeCannotKeepAreRefused) {
 
 TEST(Program, StacksTooSmallForThePairPhaseAreRefusedBeforeAnyWork) {
   if (sanitized()) GTEST_SKIP() << "sanitizer runtimes have thread and stack limits of their own";
-  // The pair phase keeps some 70 KiB per thread on its stack (groups of up to kMaxGroupBlocks
-  // blocks); a stack of 16 KiB to 40 KiB overflowed in it when that was 34 KiB. The main thread
-  // runs the search alone with one thread.
+  // The block scan keeps 84 KiB (86,016 bytes) per thread on its stack (groups of up to
+  // kMaxGroupBlocks blocks); a stack of 16 KiB to 40 KiB overflowed in it when that was 34 KiB.
+  // The main thread runs the search alone with one thread, its room under ulimit -s less what
+  // the program has taken already: a limit of exactly 84 KiB leaves too little.
+  const std::string threads = R"(the threads' stack size \(OMP_STACKSIZE\))";
+  const std::string main_thread = R"(the stack limit \(ulimit -s\) of the main thread)";
+  // LLVM's libomp rounds the threads' stacks up.
+  const auto size = [](const char* bytes) { return kmp_get_stacksize_s ? "\\d+" : bytes; };
   const struct {
     const char* setting;
-    const char* limit;
+    std::string room;
+    std::string limit;
   } cases[] = {
-      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=16K", R"(the threads' stack size \(OMP_STACKSIZE\))"},
-      {"OMP_NUM_THREADS=3 OMP_STACKSIZE=40K", R"(the threads' stack size \(OMP_STACKSIZE\))"},
-      {"ulimit -s 40; OMP_NUM_THREADS=1", R"(the stack limit \(ulimit -s\) of the main thread)"},
-      {"ulimit -s 40; OMP_NUM_THREADS=2", R"(the stack limit \(ulimit -s\) of the main thread)"}};
-  for (const auto& [setting, limit] : cases) {
+      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=16K", size("16384"), threads},
+      {"OMP_NUM_THREADS=3 OMP_STACKSIZE=40K", size("40960"), threads},
+      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=86015B", size("86015"), threads},
+      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=20", size("20480"), threads},  // KiB without a unit
+      {"ulimit -s 40; OMP_NUM_THREADS=2", "\\d+", main_thread},
+      {"ulimit -s 84; OMP_NUM_THREADS=1", "\\d+", main_thread},
+      {"ulimit -s 20; OMP_NUM_THREADS=1 FRIENDLY_KERNELS=literal", "\\d+", main_thread}};
+  for (const auto& [setting, room, limit] : cases) {
     const ProgramRun run = run_program("1 300", setting);
     EXPECT_EQ(run.status, 1) << setting;
     EXPECT_EQ(run.out, "") << setting;
+    const std::string need = std::string(setting).ends_with("literal") ? "16384" : "86016";
     EXPECT_TRUE(std::regex_match(
-        run.err, std::regex("friendlyNumbers: stack too small: the search needs \\d+ bytes of "
-                            "stack on each thread, more than the \\d+ bytes that " +
-                            std::string(limit) + " allows\n")))
-        << run.err;
+        run.err, std::regex("friendlyNumbers: stack too small: the search needs " + need +
+                            " bytes of stack on each thread \\([a-z0-9]+ path\\), more than the " +
+                            room + " bytes that " + limit + " allows\n")))
+        << setting << ": " << run.err;
   }
-  // Stacks of 128 KiB hold it.
-  EXPECT_EQ(pair_lines(run_program("1 300", "OMP_NUM_THREADS=2 OMP_STACKSIZE=128K")).size(), 8u);
+  // The need itself holds it; the literal loops keep no block scan, and stacks of the least size
+  // that the threads' library gives (16 KiB) hold them.
+  for (const char* setting :
+       {"OMP_NUM_THREADS=2 OMP_STACKSIZE=86016B", "OMP_NUM_THREADS=3 OMP_STACKSIZE=84",
+        "ulimit -s 128; OMP_NUM_THREADS=1",
+        "OMP_NUM_THREADS=3 OMP_STACKSIZE=16K FRIENDLY_KERNELS=literal",
+        "ulimit -s 40; OMP_NUM_THREADS=1 FRIENDLY_KERNELS=literal"}) {
+    EXPECT_EQ(pair_lines(run_program("1 300", setting)).size(), 8u) << setting;
+  }
 }
 
 TEST(Program, TeamsBeyondTheMachinesMemoryAreRefused) {

@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
 
   // What the run needs, checked against every limit before any work.
   const std::int64_t bytes = friendly::search_bytes(low, high);
-  const std::string refusal = friendly::preflight({low, high, bytes, options.validate});
+  const std::string refusal =
+      friendly::preflight({low, high, bytes, options.validate, 1, false, placement.path});
   if (!refusal.empty()) {
     friendly::complain(kProgramName, refusal);
     return friendly::kExitFailure;

@@ -125,8 +125,9 @@ int run(int argc, char** argv, int rank, int ranks) {
   if (!paths_chosen_everywhere(placement, rank)) return friendly::kExitUsage;
   // What each rank needs, each rank holding the whole range, checked against its own limits
   // before any work.
-  const friendly::RunNeeds needs = {
+  friendly::RunNeeds needs = {
       low, high, friendly::rank_search_bytes(low, high), options.validate, node_ranks(), true};
+  needs.path = placement.path;
   if (!accepted_everywhere(friendly::preflight(needs), rank)) return friendly::kExitFailure;
 
   // The time runs from all ranks' start to the end of rank 0's output.
