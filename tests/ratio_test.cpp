@@ -3,6 +3,7 @@
 // literal loop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
@@ -405,3 +406,20 @@ TEST_P(NextDivisor, AgreesWithDivisionOnRandomRanges) {
 }
 
 }  // namespace
+
+TEST_P(NextDivisor, RangesThatStartAtADivisorFindIt) {
+  // Each divisor d >= sqrt(n) of numbers with many divisors starts ranges short and long: the
+  // long ones split where a tuning steps the candidates that need corrections apart, and the
+  // split's first part then starts at d.
+  for (const std::int32_t n : {223'092'870, 1 << 30, 2'147'483'646}) {
+    for (std::int64_t d = 2; d <= n / 2 && d <= 600'000; ++d) {
+      if (n % d != 0 || d * d < n) continue;
+      for (const std::int32_t span : {1, 100, 5'000, 300'000}) {
+        const auto from = static_cast<std::int32_t>(d);
+        const std::int32_t to = from + std::min(span, n - from);
+        ASSERT_EQ(next_divisor(GetParam(), true, n, from, to), from) << n << " from " << from;
+        ASSERT_EQ(next_divisor(GetParam(), false, n, from, to), from) << n << " from " << from;
+      }
+    }
+  }
+}
