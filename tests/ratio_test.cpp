@@ -91,12 +91,15 @@ TEST(Gcd, AgreesWithStandardGcdOnPositiveOperands) {
 }
 
 TEST(IntegerRoot, RunTimeRootIsExactAroundEverySquare) {
-  // The run-time root (from the double square root) against the defining inequality at each
-  // square, its neighbours and the ends of the domain; the compile-time search at the ends.
+  // The run-time root (from the double square root) and the device's binary search, run here,
+  // against the defining inequality at each square, its neighbours and the ends of the domain. The
+  // search's every test, middle * middle <= n, holds for all n from one square to the next or for
+  // none, so it takes one path over each such interval: these cover every n.
   static_assert(friendly::integer_root(0) == 0 && friendly::integer_root(INT32_MAX) == 46340);
   const auto check = [](std::int32_t n) {
     const std::int64_t root = friendly::integer_root(n);
     ASSERT_TRUE(root * root <= n && (root + 1) * (root + 1) > n) << n;
+    ASSERT_EQ(friendly::integer_root_search(n), root) << n << ", the device's search";
   };
   for (std::int64_t m = 1; m <= 46340; ++m) {
     for (std::int64_t n = m * m - 1; n <= m * m + 1; ++n)
