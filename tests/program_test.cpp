@@ -491,42 +491,52 @@ TEST(Program, StacksTooSmallForThePairPhaseAreRefusedBeforeAnyWork) {
   if (sanitized()) GTEST_SKIP() << "sanitizer runtimes have thread and stack limits of their own";
   // The block scan keeps 84 KiB (86,016 bytes) per thread on its stack (groups of up to
   // kMaxGroupBlocks blocks); a stack of 16 KiB to 40 KiB overflowed in it when that was 34 KiB.
-  // The main thread runs the search alone with one thread, its room under ulimit -s less what
-  // the program has taken already: a limit of exactly 84 KiB leaves too little.
-  const std::string threads = R"(the threads' stack size \(OMP_STACKSIZE\))";
-  const std::string main_thread = R"(the stack limit \(ulimit -s\) of the main thread)";
-  // LLVM's libomp rounds the threads' stacks up.
-  const auto size = [](const char* bytes) { return kmp_get_stacksize_s ? "\\d+" : bytes; };
-  const struct {
-    const char* setting;
-    std::string room;
-    std::string limit;
-  } cases[] = {
-      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=16K", size("16384"), threads},
-      {"OMP_NUM_THREADS=3 OMP_STACKSIZE=40K", size("40960"), threads},
-      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=86015B", size("86015"), threads},
-      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=20", size("20480"), threads},  // KiB without a unit
-      {"ulimit -s 40; OMP_NUM_THREADS=2", "\\d+", main_thread},
-      {"ulimit -s 84; OMP_NUM_THREADS=1", "\\d+", main_thread},
-      {"ulimit -s 20; OMP_NUM_THREADS=1 FRIENDLY_KERNELS=literal", "\\d+", main_thread}};
-  for (const auto& [setting, room, limit] : cases) {
+  // A thread's own data (its thread-local storage and descriptor) takes the top of its stack
+  // first, so a stack of exactly the need is too small. The main thread runs the search alone
+  // with one thread, its room under ulimit -s less what the program has taken already: a limit
+  // of exactly 84 KiB leaves too little.
+  const std::string threads = R"(that the threads' stack size \(OMP_STACKSIZE\) leaves beside )"
+                              R"(each thread's own (\d+) bytes \(its thread-local storage and )"
+                              R"(descriptor\))";
+  const std::string main_thread = R"(that the stack limit \(ulimit -s\) of the main thread allows)";
+  const char* const cases[][2] = {
+      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=16K", "threads"},
+      {"OMP_NUM_THREADS=3 OMP_STACKSIZE=40K", "threads"},
+      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=86016B", "threads"},
+      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=20", "threads"},  // KiB without a unit
+      {"ulimit -s 40; OMP_NUM_THREADS=2", "main"},
+      {"ulimit -s 84; OMP_NUM_THREADS=1", "main"},
+      {"ulimit -s 20; OMP_NUM_THREADS=1 FRIENDLY_KERNELS=literal", "main"}};
+  std::int64_t own = 0;  // what a thread's own data takes, from the refusal of 86016 bytes
+  for (const auto& [setting, limit] : cases) {
     const ProgramRun run = run_program("1 300", setting);
     EXPECT_EQ(run.status, 1) << setting;
     EXPECT_EQ(run.out, "") << setting;
     const std::string need = std::string(setting).ends_with("literal") ? "16384" : "86016";
+    std::smatch match;
     EXPECT_TRUE(std::regex_match(
-        run.err, std::regex("friendlyNumbers: stack too small: the search needs " + need +
-                            " bytes of stack on each thread \\([a-z0-9]+ path\\), more than the " +
-                            room + " bytes that " + limit + " allows\n")))
+        run.err, match,
+        std::regex("friendlyNumbers: stack too small: the search needs " + need +
+                   " bytes of stack on each thread \\([a-z0-9]+ path\\), more than the \\d+ "
+                   "bytes " +
+                   (std::string(limit) == "main" ? main_thread : threads) + "\n")))
         << setting << ": " << run.err;
+    if (std::string(setting).ends_with("86016B") && match.size() > 1) own = std::stoll(match[1]);
   }
-  // The need itself holds it; the literal loops keep no block scan, and stacks of the least size
-  // that the threads' library gives (16 KiB) hold them.
-  for (const char* setting :
-       {"OMP_NUM_THREADS=2 OMP_STACKSIZE=86016B", "OMP_NUM_THREADS=3 OMP_STACKSIZE=84",
-        "ulimit -s 128; OMP_NUM_THREADS=1",
-        "OMP_NUM_THREADS=3 OMP_STACKSIZE=16K FRIENDLY_KERNELS=literal",
-        "ulimit -s 40; OMP_NUM_THREADS=1 FRIENDLY_KERNELS=literal"}) {
+  // Less than the need beside the thread's own data is refused; the need beside it (and the
+  // rounding of the stack to its alignment) holds the search; stacks of 104 KiB hold it, and
+  // 32 KiB the literal loops, which keep no block scan.
+  ASSERT_GT(own, 0);
+  EXPECT_EQ(run_program("1 300",
+                        "OMP_NUM_THREADS=2 OMP_STACKSIZE=" + std::to_string(86016 + own - 1) + "B")
+                .status,
+            1);
+  for (const std::string& setting :
+       {"OMP_NUM_THREADS=2 OMP_STACKSIZE=" + std::to_string(86016 + own + 4096) + "B",
+        std::string("OMP_NUM_THREADS=3 OMP_STACKSIZE=104K"),
+        std::string("ulimit -s 128; OMP_NUM_THREADS=1"),
+        std::string("OMP_NUM_THREADS=3 OMP_STACKSIZE=32K FRIENDLY_KERNELS=literal"),
+        std::string("ulimit -s 40; OMP_NUM_THREADS=1 FRIENDLY_KERNELS=literal")}) {
     EXPECT_EQ(pair_lines(run_program("1 300", setting)).size(), 8u) << setting;
   }
 }

@@ -56,6 +56,12 @@ MemoryLimit memory_limit(int sharing = 1);
 // frame, or -1 when the limit is unlimited or unknown.
 std::int64_t main_stack_room();
 
+// Bytes of stack below the first frame of a thread started with stack_size bytes, as the OpenMP
+// runtime starts its threads: what its thread-local storage (aligned as the program's asks), the
+// threads' library's descriptor and the start's frames leave at the top. stack_size when no such
+// thread starts (the probe of the team names that limit).
+std::int64_t thread_stack_room(std::size_t stack_size);
+
 // The most threads of a team that GNU libgomp's team start fits on a main thread's stack of
 // stack_limit bytes (ulimit -s), beside the arguments, the environment and the frames.
 std::int64_t team_start_most(std::int64_t stack_limit) noexcept;

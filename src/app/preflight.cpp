@@ -56,11 +56,12 @@ std::string empty_team_refusal() {
          " threads: the OpenMP runtime keeps the low 32 bits of the count (OMP_NUM_THREADS), 0";
 }
 
-// The refusal of a stack of room bytes, below the need of the search on path, that what allows.
-std::string stack_refusal(KernelPath path, std::int64_t room, const std::string& what) {
+// The refusal of a stack of room bytes, below the need of the search on path: "... more than the
+// ROOM bytes that " and then limit, which names the limit and what it does.
+std::string stack_refusal(KernelPath path, std::int64_t room, const std::string& limit) {
   return "stack too small: the search needs " + std::to_string(search_stack_bytes(path)) +
          " bytes of stack on each thread (" + path_name(path) + " path), more than the " +
-         std::to_string(std::max<std::int64_t>(room, 0)) + " bytes that " + what + " allows";
+         std::to_string(std::max<std::int64_t>(room, 0)) + " bytes that " + limit;
 }
 
 // The refusal of the team that the next parallel region starts, searching on path with reserve
@@ -73,11 +74,18 @@ std::string team_refusal(KernelPath path, std::int64_t reserve) {
   if (team == 0) return empty_team_refusal();
   const std::int64_t main_room = main_stack_room();
   if (!stack_fits(path, main_room))
-    return stack_refusal(path, main_room, "the stack limit (ulimit -s) of the main thread");
+    return stack_refusal(path, main_room, "the stack limit (ulimit -s) of the main thread allows");
   std::string what;
   if (team > 1) {
-    const std::int64_t thread_stack = thread_stack_size(what);
-    if (!stack_fits(path, thread_stack)) return stack_refusal(path, thread_stack, what);
+    // Each thread's own data takes the top of its stack before the search starts on it.
+    const std::int64_t size = thread_stack_size(what);
+    const std::int64_t room = thread_stack_room(static_cast<std::size_t>(size));
+    const std::int64_t own = size - room;
+    if (!stack_fits(path, room)) {
+      return stack_refusal(path, room,
+                           what + " leaves beside each thread's own " + std::to_string(own) +
+                               " bytes (its thread-local storage and descriptor)");
+    }
   }
   // A team that team_limit cannot start (it starts the same threads itself).
   const std::int64_t most = team_limit(team, reserve, what);

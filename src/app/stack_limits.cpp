@@ -1,7 +1,9 @@
-// The stacks: what the main thread has left under its limit, and the team that GNU libgomp's
-// start fits on it.
+// The stacks: what the main thread has left under its limit, what a new thread has left below its
+// own data, and the team that GNU libgomp's start fits on the main thread's.
+#include <pthread.h>
 #include <sys/resource.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
@@ -19,7 +21,36 @@ namespace {
 constexpr std::int64_t kTeamStartStackPerThread = 160;
 constexpr std::int64_t kTeamStartStackReserve = std::int64_t{32} * 1024;
 
+// A thread's part of thread_stack_room: the bytes of its stack below its first frame, into
+// *room.
+void* measure_thread_room(void* room) {
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return nullptr;
+  void* low = nullptr;
+  std::size_t size = 0;
+  const int error = pthread_attr_getstack(&attr, &low, &size);
+  pthread_attr_destroy(&attr);
+  if (error != 0) return nullptr;
+  const volatile char here = 0;
+  *static_cast<std::int64_t*>(room) = static_cast<std::int64_t>(
+      reinterpret_cast<std::uintptr_t>(&here) - reinterpret_cast<std::uintptr_t>(low));
+  return nullptr;
+}
+
 }  // namespace
+
+std::int64_t thread_stack_room(std::size_t stack_size) {
+  auto room = static_cast<std::int64_t>(stack_size);
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return room;
+  pthread_t thread{};
+  if (pthread_attr_setstacksize(&attr, stack_size) == 0 &&
+      pthread_create(&thread, &attr, measure_thread_room, &room) == 0) {
+    pthread_join(thread, nullptr);
+  }
+  pthread_attr_destroy(&attr);
+  return room;
+}
 
 std::int64_t main_stack_room() {
   const std::int64_t limit = soft_limit(RLIMIT_STACK);

@@ -2,7 +2,7 @@
 // kernels (gpu_search.cu) run them on the device's threads, and the tests' host executor
 // (tests/support/gpu_host.hpp) runs them on host threads in the tests. A lane context gives the
 // lane's index, the warp's ballot and shuffles, and atomic adds; a block thread's context gives its
-// thread and block indices, the grid's blocks, the block's barrier, and atomic adds.
+// thread index, the block's barrier, and atomic adds.
 #pragma once
 
 #include <cstdint>

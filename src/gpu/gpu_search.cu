@@ -64,8 +64,6 @@ struct DeviceLane {
 // A thread of a block on the device, as the kernels' bodies use it.
 struct DeviceThread {
   [[nodiscard]] __device__ int thread() const { return static_cast<int>(threadIdx.x); }
-  [[nodiscard]] __device__ std::int64_t block() const { return blockIdx.x; }
-  [[nodiscard]] __device__ std::int64_t blocks() const { return gridDim.x; }
   __device__ void sync() const { __syncthreads(); }
   __device__ Count atomic_add(Count* counter, Count value) const {
     return atomicAdd(counter, value);
