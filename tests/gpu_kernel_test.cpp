@@ -78,6 +78,9 @@ void expect_literal_pairs(const std::vector<Ratio>& numerators,
                                       counts.data()),
             "");
   ASSERT_EQ(counters[friendly::kPairsFound], literal.size()) << length << " numbers";
+  // Every tile taken once from the counter, and one number past the last by each block; each
+  // pair compared once.
+  EXPECT_EQ(counters[friendly::kNextTile], static_cast<Count>(tiles * (tiles + 1) / 2 + blocks));
   keys.resize(literal.size());
   std::sort(keys.begin(), keys.end());
   EXPECT_EQ(keys, literal) << length << " numbers, " << sizeof(Ratio) << "-byte ratios";

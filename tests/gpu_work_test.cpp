@@ -92,6 +92,18 @@ TEST(GpuWork, RootIsTheLargestWhoseSquareFits) {
   }
 }
 
+TEST(GpuWork, TheMemoryCheckKeepsAMarginOf64MiBOrOnePercent) {
+  constexpr std::int64_t kMiB = std::int64_t{1} << 20;
+  // A device of 4 GiB keeps 64 MiB free, one of 80 GB 800 MB: one byte less fits, one more not.
+  for (const std::int64_t total : {std::int64_t{4096} * kMiB, std::int64_t{80'000'000'000}}) {
+    const std::int64_t margin = std::max(64 * kMiB, total / 100);
+    const std::int64_t free_bytes = total / 2;
+    const std::int64_t bytes = free_bytes - margin;
+    EXPECT_TRUE(friendly::gpu_memory_fits(bytes, free_bytes, total)) << total;
+    EXPECT_FALSE(friendly::gpu_memory_fits(bytes + 1, free_bytes, total)) << total;
+  }
+}
+
 TEST(GpuWork, LaneSegmentsCoverTheStretchInOrder) {
   const std::pair<std::int32_t, std::int32_t> stretches[] = {
       {5, 5},         {5, 6},          {10, 41}, {10, 42}, {100, 100 + 32 * 7 + 31},

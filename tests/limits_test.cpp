@@ -1,13 +1,18 @@
-// The control groups' directories of a process and the memory limit that their files set.
+// The limits that the preflight reads (control groups, stacks, the runtime's settings) and the
+// preflight's boundaries.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "app/limits.hpp"
+#include "app/preflight.hpp"
+#include "search/friendly.hpp"
+#include "validate/validate.hpp"
 
 namespace {
 
@@ -46,6 +51,58 @@ TEST(Limits, ControlGroupMemoryLimitIsTheLeastOfItsGroupsFiles) {
   EXPECT_EQ(friendly::cgroup_memory_limit({groups[0], groups[1]}), 5000000000);
   EXPECT_EQ(friendly::cgroup_memory_limit({groups[0]}), -1);
   std::filesystem::remove_all(base);
+}
+
+TEST(Limits, StackSizesAreReadAsGnuLibgompReadsThem) {
+  const struct {
+    const char* text;
+    std::size_t size;  // 0: not a size
+  } cases[] = {{"20", 20480},
+               {" 20 ", 20480},
+               {"20b", 20},
+               {"84 k", 86016},
+               {"1M", std::size_t{1} << 20},
+               {" 2 g ", std::size_t{2} << 30},
+               {"20x", 0},
+               {"20 k b", 0},
+               {"k", 0},
+               {"", 0},
+               {"  ", 0}};
+  for (const auto& [text, size] : cases) {
+    std::size_t read = 0;
+    EXPECT_EQ(friendly::gomp_stack_size(text, read), size != 0) << "'" << text << "'";
+    if (size != 0) {
+      EXPECT_EQ(read, size) << "'" << text << "'";
+    }
+  }
+  std::size_t read = 0;
+  EXPECT_FALSE(friendly::gomp_stack_size(nullptr, read));
+}
+
+TEST(Limits, TeamStartFitsItsThreadsBesideAQuarterOfTheStackAndItsFrames) {
+  // (limit - limit / 4 - 32 KiB) / 160 bytes per thread: 1024 threads from 262,143 bytes on.
+  EXPECT_EQ(friendly::team_start_most(262142), 1023);
+  EXPECT_EQ(friendly::team_start_most(262143), 1024);
+  EXPECT_EQ(friendly::team_start_most(std::int64_t{8} << 20), 39116);
+}
+
+TEST(Preflight, StacksFitFromTheirPathsNeedOn) {
+  for (const friendly::KernelPath path :
+       {friendly::KernelPath::literal, friendly::KernelPath::portable}) {
+    const std::int64_t need = friendly::search_stack_bytes(path);
+    EXPECT_FALSE(friendly::stack_fits(path, need - 1)) << friendly::path_name(path);
+    EXPECT_TRUE(friendly::stack_fits(path, need)) << friendly::path_name(path);
+    EXPECT_TRUE(friendly::stack_fits(path, -1)) << "unlimited";
+  }
+}
+
+TEST(Preflight, ARunThatValidatesNeedsTheLargerOfTheSearchsAndTheValidationsArrays) {
+  const std::int64_t search = friendly::search_bytes(1, 400000);
+  const std::int64_t validation = friendly::validation_bytes(1, 400000);
+  ASSERT_GT(validation, search);
+  EXPECT_EQ(friendly::run_bytes(search, 1, 400000, true), validation);
+  EXPECT_EQ(friendly::run_bytes(search, 1, 400000, false), search);
+  EXPECT_EQ(friendly::run_bytes(2 * validation, 1, 400000, true), 2 * validation);
 }
 
 }  // namespace

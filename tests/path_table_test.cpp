@@ -260,3 +260,24 @@ TEST(Tunings, TheTestsRunEveryPathUnderEachOfItsDistinctKernelsAndTilings) {
                           }),
             static_cast<std::ptrdiff_t>(tilings.size()));
 }
+
+TEST(Names, PathsAndTuningsAreTakenOnlyByTheirWholeNames) {
+  // Near misses of every name: a blank or a character after it or before it, its start alone.
+  const auto near_misses = [](const std::string& name) {
+    return std::vector<std::string>{name + " ", name + "x", " " + name, name + "\n",
+                                    name.substr(0, name.size() - 1)};
+  };
+  for (std::size_t k = 0; k < friendly::kTuningCount; ++k) {
+    for (const std::string& miss : near_misses(friendly::kTunings[k].name))
+      EXPECT_EQ(friendly::tuning_named(miss), friendly::kTuningCount) << "'" << miss << "'";
+  }
+  std::vector<std::string> paths = {friendly::kGpuName};
+  for (const KernelPath path : friendly::kAllPaths)
+    paths.emplace_back(friendly::path_name(path));
+  for (const std::string& name : paths) {
+    for (const std::string& miss : near_misses(name)) {
+      Placement placement;
+      EXPECT_FALSE(friendly::placement_named(miss, placement)) << "'" << miss << "'";
+    }
+  }
+}

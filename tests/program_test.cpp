@@ -489,6 +489,19 @@ TEST(Program, TeamsBeyondALimitAreRefusedBeforeAnyWork) {
   // GNU libgomp's team start keeps some 128 bytes per thread on the stack: 2500 overflow 256 KiB.
   expect_team_refused(run_program("1 30", "ulimit -s 256; OMP_NUM_THREADS=2500"), "2500",
                       R"(the stack limit \(ulimit -s\))");
+  // 256 KiB, less a quarter for the arguments and 32 KiB of frames, hold 1024 such threads; a
+  // runtime that may shrink its teams to the processors (OMP_DYNAMIC) is not refused for more.
+  if (kmp_get_stacksize_s == nullptr) {
+    const ProgramRun run = run_program("1 30", "ulimit -s 256; OMP_NUM_THREADS=1025");
+    EXPECT_EQ(run.err,
+              "friendlyNumbers: cannot start a team of 1025 threads: more than the 1024 threads "
+              "that the stack limit (ulimit -s) allows\n");
+    EXPECT_EQ(sorted(pair_lines(run_program("1 30", "ulimit -s 256; OMP_NUM_THREADS=1024"))),
+              sorted(expected));
+  }
+  EXPECT_EQ(sorted(pair_lines(
+                run_program("1 30", "ulimit -s 256; OMP_DYNAMIC=true OMP_NUM_THREADS=2500"))),
+            sorted(expected));
   // Team sizes of 2^31 and more, which omp_get_max_threads returns as negative ints: GNU libgomp
   // would start them, LLVM's libomp takes one thread instead (KMP_WARNINGS=0: without a warning).
   for (const char* threads : {"3000000000", "4294967295"}) {
@@ -546,29 +559,56 @@ TEST(Program, TeamCountsThatTheRuntimeCannotKeepAreRefused) {
 
 TEST(Program, StacksTooSmallForThePairPhaseAreRefusedBeforeAnyWork) {
   if (sanitized()) GTEST_SKIP() << "sanitizer runtimes have thread and stack limits of their own";
-  // The pair phase keeps some 70 KiB per thread on its stack (groups of up to kMaxGroupBlocks
-  // blocks); a stack of 16 KiB to 40 KiB overflowed in it when that was 34 KiB. The main thread
-  // runs the search alone with one thread.
-  const struct {
-    const char* setting;
-    const char* limit;
-  } cases[] = {
-      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=16K", R"(the threads' stack size \(OMP_STACKSIZE\))"},
-      {"OMP_NUM_THREADS=3 OMP_STACKSIZE=40K", R"(the threads' stack size \(OMP_STACKSIZE\))"},
-      {"ulimit -s 40; OMP_NUM_THREADS=1", R"(the stack limit \(ulimit -s\) of the main thread)"},
-      {"ulimit -s 40; OMP_NUM_THREADS=2", R"(the stack limit \(ulimit -s\) of the main thread)"}};
+  // The block scan keeps 84 KiB (86,016 bytes) per thread on its stack (groups of up to
+  // kMaxGroupBlocks blocks); a stack of 16 KiB to 40 KiB overflowed in it when that was 34 KiB.
+  // A thread's own data (its thread-local storage and descriptor) takes the top of its stack
+  // first, so a stack of exactly the need is too small. The main thread runs the search alone
+  // with one thread, its room under ulimit -s less what the program has taken already: a limit
+  // of exactly 84 KiB leaves too little.
+  const std::string threads = R"(that the threads' stack size \(OMP_STACKSIZE\) leaves beside )"
+                              R"(each thread's own (\d+) bytes \(its thread-local storage and )"
+                              R"(descriptor\))";
+  const std::string main_thread = R"(that the stack limit \(ulimit -s\) of the main thread allows)";
+  const char* const cases[][2] = {
+      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=16K", "threads"},
+      {"OMP_NUM_THREADS=3 OMP_STACKSIZE=40K", "threads"},
+      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=86016B", "threads"},
+      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=20", "threads"},  // KiB without a unit
+      {"ulimit -s 40; OMP_NUM_THREADS=2", "main"},
+      {"ulimit -s 84; OMP_NUM_THREADS=1", "main"},
+      {"ulimit -s 20; OMP_NUM_THREADS=1 FRIENDLY_KERNELS=literal", "main"}};
+  std::int64_t own = 0;  // what a thread's own data takes, from the refusal of 86016 bytes
   for (const auto& [setting, limit] : cases) {
     const ProgramRun run = run_program("1 300", setting);
     EXPECT_EQ(run.status, 1) << setting;
     EXPECT_EQ(run.out, "") << setting;
+    const std::string need = std::string(setting).ends_with("literal") ? "16384" : "86016";
+    std::smatch match;
     EXPECT_TRUE(std::regex_match(
-        run.err, std::regex("friendlyNumbers: stack too small: the search needs \\d+ bytes of "
-                            "stack on each thread, more than the \\d+ bytes that " +
-                            std::string(limit) + " allows\n")))
-        << run.err;
+        run.err, match,
+        std::regex("friendlyNumbers: stack too small: the search needs " + need +
+                   " bytes of stack on each thread \\([a-z0-9]+ path\\), more than the \\d+ "
+                   "bytes " +
+                   (std::string(limit) == "main" ? main_thread : threads) + "\n")))
+        << setting << ": " << run.err;
+    if (std::string(setting).ends_with("86016B") && match.size() > 1) own = std::stoll(match[1]);
   }
-  // Stacks of 128 KiB hold it.
-  EXPECT_EQ(pair_lines(run_program("1 300", "OMP_NUM_THREADS=2 OMP_STACKSIZE=128K")).size(), 8u);
+  // Less than the need beside the thread's own data is refused; the need beside it (and the
+  // rounding of the stack to its alignment) holds the search; stacks of 104 KiB hold it, and
+  // 32 KiB the literal loops, which keep no block scan.
+  ASSERT_GT(own, 0);
+  EXPECT_EQ(run_program("1 300",
+                        "OMP_NUM_THREADS=2 OMP_STACKSIZE=" + std::to_string(86016 + own - 1) + "B")
+                .status,
+            1);
+  for (const std::string& setting :
+       {"OMP_NUM_THREADS=2 OMP_STACKSIZE=" + std::to_string(86016 + own + 4096) + "B",
+        std::string("OMP_NUM_THREADS=3 OMP_STACKSIZE=104K"),
+        std::string("ulimit -s 128; OMP_NUM_THREADS=1"),
+        std::string("OMP_NUM_THREADS=3 OMP_STACKSIZE=32K FRIENDLY_KERNELS=literal"),
+        std::string("ulimit -s 40; OMP_NUM_THREADS=1 FRIENDLY_KERNELS=literal")}) {
+    EXPECT_EQ(pair_lines(run_program("1 300", setting)).size(), 8u) << setting;
+  }
 }
 
 TEST(Program, TeamsBeyondTheMachinesMemoryAreRefused) {

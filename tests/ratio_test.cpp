@@ -3,6 +3,7 @@
 // tunings, against independent sums and first divisors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
@@ -68,12 +69,15 @@ TEST(Gcd, AgreesWithStandardGcdOnPositiveOperands) {
 }
 
 TEST(IntegerRoot, RunTimeRootIsExactAroundEverySquare) {
-  // The run-time root (from the double square root) against the defining inequality at each
-  // square, its neighbours and the ends of the domain; the compile-time search at the ends.
+  // The run-time root (from the double square root) and the device's binary search, run here,
+  // against the defining inequality at each square, its neighbours and the ends of the domain. The
+  // search's every test, middle * middle <= n, holds for all n from one square to the next or for
+  // none, so it takes one path over each such interval: these cover every n.
   static_assert(friendly::integer_root(0) == 0 && friendly::integer_root(INT32_MAX) == 46340);
   const auto check = [](std::int32_t n) {
     const std::int64_t root = friendly::integer_root(n);
     ASSERT_TRUE(root * root <= n && (root + 1) * (root + 1) > n) << n;
+    ASSERT_EQ(friendly::integer_root_search(n), root) << n << ", the device's search";
   };
   for (std::int64_t m = 1; m <= 46340; ++m) {
     for (std::int64_t n = m * m - 1; n <= m * m + 1; ++n)
@@ -391,6 +395,23 @@ TEST_P(NextDivisor, AgreesWithDivisionOnRandomRanges) {
     ASSERT_EQ(next_divisor(GetParam().path, true, n, high, high_to),
               first_divisor(n, high, high_to))
         << n << " from " << high;
+  }
+}
+
+TEST_P(NextDivisor, RangesThatStartAtADivisorFindIt) {
+  // Each divisor d >= sqrt(n) of numbers with many divisors starts ranges short and long: the
+  // long ones split where a tuning steps the candidates that need corrections apart, and the
+  // split's first part then starts at d.
+  for (const std::int32_t n : {223'092'870, 1 << 30, 2'147'483'646}) {
+    for (std::int64_t d = 2; d <= n / 2 && d <= 600'000; ++d) {
+      if (n % d != 0 || d * d < n) continue;
+      for (const std::int32_t span : {1, 100, 5'000, 300'000}) {
+        const auto from = static_cast<std::int32_t>(d);
+        const std::int32_t to = from + std::min(span, n - from);
+        ASSERT_EQ(next_divisor(GetParam().path, true, n, from, to), from) << n << " from " << from;
+        ASSERT_EQ(next_divisor(GetParam().path, false, n, from, to), from) << n << " from " << from;
+      }
+    }
   }
 }
 

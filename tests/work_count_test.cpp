@@ -12,6 +12,7 @@
 
 #include "kernel_paths.hpp"
 #include "oracles.hpp"
+#include "paths/tuning.hpp"
 #include "run/friendly_numbers.hpp"
 #include "search/friendly.hpp"
 #include "search/pair_tiling.hpp"
@@ -37,6 +38,30 @@ void expect_every_candidate_tested(KernelPath path, std::int32_t low, std::int32
         << n << " on " << path_name(path) << ": " << friendly::counted_tests() << " tests, "
         << friendly::counted_retests() << " retests";
     if (n == high) break;
+  }
+}
+
+TEST(StretchRetests, AFailedStretchIsRetestedWholeByEveryLaneOfItsVector) {
+  if (!friendly::path_available(KernelPath::avx512)) GTEST_SKIP() << "no AVX-512 here";
+  // The prime n's candidates around n / 2 have quotient 2 below it and 1 above, remainders that
+  // never go negative within one of those stretches: only the stretch across n / 2 (in the middle
+  // of one lane's segment of 10 stretches) fails its try without corrections, and the 16 lanes
+  // of its vector step it again. No divisor: every candidate is tested once more than that.
+  // Under every tuning's kernel.
+  for (std::size_t t = 0; t < friendly::kTuningCount; ++t) {
+    const friendly::Tuning& tuning = friendly::kTunings[t];
+    const std::int32_t stretch = tuning.avx512_stretch;
+    const std::int32_t lanes = 16 * tuning.avx512_vectors;
+    const std::int32_t segment = 10 * stretch;
+    constexpr std::int32_t kPrime = 1'000'003;
+    // n / 2 lies 3 candidates into the 5th stretch of lane lanes / 2.
+    const std::int32_t from = kPrime / 2 - 3 - (lanes / 2 * segment + 4 * stretch);
+    const std::int32_t to = from + lanes * segment;
+    friendly::reset_work_counts();
+    ASSERT_EQ(friendly_test::stepping_kernel(KernelPath::avx512, t)(kPrime, from, to), to)
+        << tuning.name;
+    EXPECT_EQ(friendly::counted_retests(), std::int64_t{16} * stretch) << tuning.name;
+    EXPECT_EQ(friendly::counted_tests(), std::int64_t{to - from} + 16 * stretch) << tuning.name;
   }
 }
 

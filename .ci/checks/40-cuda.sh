@@ -22,8 +22,9 @@ cmake --build "$build" -j 2 --target friendlyNumbers core_tests work_count_tests
 ctest --test-dir "$build" -L 'unit|program|gpu' -j 2 --output-on-failure --no-tests=error
 
 # The kernels keep their resources on sm_90, from ptxas: at most the registers below, no stack
-# frame, no spills, and the shared memory of their tile (none for the ratio kernel). A change
-# that moves the rows held in registers to local memory, or grows the tile, fails here.
+# frame, no spills, and the shared memory of their tile and the next tile's number (none for the
+# ratio kernel). A change that moves the rows held in registers to local memory, or grows the tile,
+# fails here.
 "$nvcc" -std=c++20 --expt-relaxed-constexpr -arch=sm_90 -O3 -Xcompiler -fopenmp -Isrc \
   -c src/gpu/gpu_search.cu --resource-usage -o "$build/resources.o" > "$build/resources.log" 2>&1 ||
   { cat "$build/resources.log"; exit 1; }
@@ -31,7 +32,7 @@ awk '
   BEGIN {
     # kernel and ratio element (mangled: i int32, l int64): registers, shared bytes
     limit["ratio_kernelIi"] = "40 0"; limit["ratio_kernelIl"] = "40 0"
-    limit["pair_kernelIi"] = "48 24576"; limit["pair_kernelIl"] = "64 40960"
+    limit["pair_kernelIi"] = "48 24584"; limit["pair_kernelIl"] = "64 40968"
   }
   /Compiling entry function/ {
     kernel = ""

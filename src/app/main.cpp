@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
   const std::int64_t bytes =
       sieve ? friendly::sieve_least_bytes(friendly::sieve_layout(low, high, omp_get_max_threads()))
             : friendly::search_bytes(low, high);
-  const std::string refusal = friendly::preflight({low, high, bytes, options.validate});
+  const std::string refusal =
+      friendly::preflight({low, high, bytes, options.validate, 1, false, placement.path});
   if (!refusal.empty()) {
     friendly::complain(kProgramName, refusal);
     return friendly::kExitFailure;

@@ -158,7 +158,8 @@ int run(int argc, char** argv, int rank, int ranks) {
   const std::int64_t bytes =
       sieve ? friendly::sieve_least_bytes(friendly::sieve_layout(low, high, omp_get_max_threads()))
             : friendly::rank_search_bytes(low, high);
-  const friendly::RunNeeds needs = {low, high, bytes, options.validate, sharing, true};
+  friendly::RunNeeds needs = {low, high, bytes, options.validate, sharing, true};
+  needs.path = placement.path;
   if (!accepted_everywhere(friendly::preflight(needs), rank)) return friendly::kExitFailure;
   if (sieve)
     return answer(low, high, options, placement, friendly::memory_room(sharing), rank, ranks);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/limits.hpp"
+#include "paths/path_table.hpp"
 #include "search/friendly.hpp"
 #include "search/pair_phase.hpp"
 #include "validate/validate.hpp"
@@ -17,13 +18,6 @@ namespace {
 // phases, the kernels, the C library's printing and the runtime, and the thread's own data that
 // the threads' library keeps at the top of its stack.
 constexpr std::int64_t kFrameStackBytes = std::int64_t{16} * 1024;
-
-// Bytes of stack that the search takes on each thread of its team, the main thread included:
-// the pair phase's group of blocks and its block scan's bounds of matching columns per row, and
-// the frames around them.
-constexpr std::int64_t kSearchStackBytes =
-    std::int64_t{kMaxGroupBlocks} * (2 * kRowBlock + 1) * std::int64_t{sizeof(std::int64_t)} +
-    kFrameStackBytes;
 
 // The refusal of the memory that needs asks for, or an empty string when it fits.
 std::string memory_refusal(const RunNeeds& needs) {
@@ -62,28 +56,36 @@ std::string empty_team_refusal() {
          " threads: the OpenMP runtime keeps the low 32 bits of the count (OMP_NUM_THREADS), 0";
 }
 
-// The refusal of a stack of room bytes, below what the search needs, that what allows.
-std::string stack_refusal(std::int64_t room, const std::string& what) {
-  return "stack too small: the search needs " + std::to_string(kSearchStackBytes) +
-         " bytes of stack on each thread, more than the " +
-         std::to_string(std::max<std::int64_t>(room, 0)) + " bytes that " + what + " allows";
+// The refusal of a stack of room bytes, below the need of the search on path: "... more than the
+// ROOM bytes that " and then limit, which names the limit and what it does.
+std::string stack_refusal(KernelPath path, std::int64_t room, const std::string& limit) {
+  return "stack too small: the search needs " + std::to_string(search_stack_bytes(path)) +
+         " bytes of stack on each thread (" + path_name(path) + " path), more than the " +
+         std::to_string(std::max<std::int64_t>(room, 0)) + " bytes that " + limit;
 }
 
-// The refusal of the team that the next parallel region starts, with reserve bytes of arrays
-// still to be allocated, or an empty string when it can start and run the search.
-std::string team_refusal(std::int64_t reserve) {
+// The refusal of the team that the next parallel region starts, searching on path with reserve
+// bytes of arrays still to be allocated, or an empty string when it can start and run the search.
+std::string team_refusal(KernelPath path, std::int64_t reserve) {
   // The runtime cannot start a team softly: GNU libgomp overflows the stack or ends the process
   // with its own message, and LLVM's libomp aborts; a thread whose stack the pair phase
   // overflows crashes.
   const std::int64_t team = team_size();
   if (team == 0) return empty_team_refusal();
   const std::int64_t main_room = main_stack_room();
-  if (main_room >= 0 && main_room < kSearchStackBytes)
-    return stack_refusal(main_room, "the stack limit (ulimit -s) of the main thread");
+  if (!stack_fits(path, main_room))
+    return stack_refusal(path, main_room, "the stack limit (ulimit -s) of the main thread allows");
   std::string what;
   if (team > 1) {
-    const std::int64_t thread_stack = thread_stack_size(what);
-    if (thread_stack < kSearchStackBytes) return stack_refusal(thread_stack, what);
+    // Each thread's own data takes the top of its stack before the search starts on it.
+    const std::int64_t size = thread_stack_size(what);
+    const std::int64_t room = thread_stack_room(static_cast<std::size_t>(size));
+    const std::int64_t own = size - room;
+    if (!stack_fits(path, room)) {
+      return stack_refusal(path, room,
+                           what + " leaves beside each thread's own " + std::to_string(own) +
+                               " bytes (its thread-local storage and descriptor)");
+    }
   }
   // A team that team_limit cannot start (it starts the same threads itself).
   const std::int64_t most = team_limit(team, reserve, what);
@@ -100,7 +102,8 @@ std::string preflight(const RunNeeds& needs) {
   // against every limit before any work.
   std::string refusal = memory_refusal(needs);
   if (refusal.empty()) {
-    refusal = team_refusal(run_bytes(needs.search_bytes, needs.low, needs.high, needs.validate));
+    refusal = team_refusal(needs.path,
+                           run_bytes(needs.search_bytes, needs.low, needs.high, needs.validate));
   }
   return refusal;
 }
@@ -108,6 +111,21 @@ std::string preflight(const RunNeeds& needs) {
 std::int64_t memory_room(int sharing) {
   const MemoryLimit limit = memory_limit(sharing);
   return limit.what.empty() ? -1 : std::max<std::int64_t>(limit.bytes - limit.taken, 0);
+}
+
+std::int64_t search_stack_bytes(KernelPath path) noexcept {
+  // The frames of the driver, the phases, the kernels, the C library's printing and the runtime,
+  // and the thread's own data that the threads' library keeps at the top of its stack.
+  constexpr std::int64_t frames = std::int64_t{16} * 1024;
+  // The pair phase's group of blocks and its block scan's bounds of matching columns per row,
+  // sized for the largest group of any tuning; the literal loops keep neither.
+  constexpr std::int64_t block_scan =
+      std::int64_t{kMaxGroupBlocks} * (2 * kRowBlock + 1) * std::int64_t{sizeof(std::int64_t)};
+  return path == KernelPath::literal ? frames : frames + block_scan;
+}
+
+bool stack_fits(KernelPath path, std::int64_t room) noexcept {
+  return room < 0 || room >= search_stack_bytes(path);
 }
 
 std::string size_text(std::int64_t length, std::int64_t bytes, bool per_rank) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "paths/path_table.hpp"
+
 namespace friendly {
 
 // What a run of low..high asks of the machine before it starts.
@@ -15,6 +17,7 @@ struct RunNeeds {
   bool validate = false;          // --validate: the validation's arrays after the search's
   int sharing = 1;                // processes of this machine that share its memory (MPI ranks)
   bool per_rank = false;          // the texts say "on each rank"
+  KernelPath path = KernelPath::portable;  // the CPU path that searches, or a GPU falls back to
 };
 
 // The refusal of a run that needs, or an empty string when it fits: memory (the larger of the
@@ -27,6 +30,13 @@ std::string preflight(const RunNeeds& needs);
 // the preflight checks against), shared by sharing processes of this machine; -1 when none is
 // known.
 std::int64_t memory_room(int sharing = 1);
+
+// Bytes of stack that the search on path takes on each thread of its team, the main thread
+// included; no tuning changes it.
+std::int64_t search_stack_bytes(KernelPath path) noexcept;
+
+// True when a stack with room bytes left (-1: unlimited) holds the search on path.
+bool stack_fits(KernelPath path, std::int64_t room) noexcept;
 
 // What a range of length numbers needs: "LENGTH numbers need BYTES bytes", with " on each rank"
 // where per_rank.

@@ -2,7 +2,7 @@
 // kernels (gpu_search.cu) run them on the device's threads, and the tests' host executor
 // (tests/support/gpu_host.hpp) runs them on host threads in the tests. A lane context gives the
 // lane's index, the warp's ballot and shuffles, and atomic adds; a block thread's context gives its
-// thread and block indices, the grid's blocks, the block's barrier, and atomic adds.
+// thread index, the block's barrier, and atomic adds.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,7 @@ enum Counter : int {
   kNextNumber,
   kCandidateTests,
   kPairsFound,
+  kNextTile,
   kTests,
   kRetests,
   kComparisons,
@@ -114,16 +115,19 @@ FRIENDLY_HOST_DEVICE void ratio_kernel_body(const Lane& lane, std::int32_t low, 
   if (leader) lane.atomic_add(&counters[kCandidateTests], tests);
 }
 
-// The columns of one tile, as a block holds them in shared memory: their ratios and keys.
+// The columns of one tile, as a block holds them in shared memory: their ratios and keys, and the
+// number of the block's next tile.
 template <typename Ratio>
 struct SharedTile {
   Ratio numerators[kTile];
   Ratio denominators[kTile];
   std::uint32_t keys[kTile];
+  Count next;
 };
 
-// Pair phase, one block thread's part: each block takes tiles t = block, + blocks, ... of the
-// upper triangle of tiles x tiles (tiles of kTile rows and as many columns), and writes
+// Pair phase, one block thread's part: each block takes the tiles t of the upper triangle of
+// tiles x tiles (tiles of kTile rows and as many columns) one at a time from
+// counters[kNextTile], so that blocks that start late or run slowly take fewer, and writes
 // pair_key(i, j) of each pair of equal ratios to keys[slot] for a slot below capacity, counting
 // every pair in counters[kPairsFound]. tile: the block's shared tile. counts: the work counts,
 // or null.
@@ -138,15 +142,18 @@ FRIENDLY_HOST_DEVICE void pair_kernel_body(const Thread& self, SharedTile<Ratio>
     const Count slot = self.atomic_add(&counters[kPairsFound], Count{1});
     if (slot < capacity) keys[slot] = pair_key(i, j);
   };
-  const std::int64_t triangle = tiles * (tiles + 1) / 2;
-  for (std::int64_t t = self.block(); t < triangle; t += self.blocks()) {
+  const auto triangle = static_cast<Count>(tiles * (tiles + 1) / 2);
+  if (thread == 0) tile.next = self.atomic_add(&counters[kNextTile], Count{1});
+  for (;;) {
+    self.sync();  // the tile's number taken; every thread is done with the last tile
+    const Count t = tile.next;
+    if (t >= triangle) break;
     std::int64_t row_tile = 0;
     std::int64_t column_tile = 0;
-    triangle_tile(t, tiles, row_tile, column_tile);
+    triangle_tile(static_cast<std::int64_t>(t), tiles, row_tile, column_tile);
     const std::int64_t first_column = column_tile * kTile;
     const int columns =
         length - first_column < kTile ? static_cast<int>(length - first_column) : kTile;
-    self.sync();  // every thread is done with the last tile
     for (int c = thread; c < columns; c += kPairThreads) {
       const Ratio numerator = numerators[first_column + c];
       const Ratio denominator = denominators[first_column + c];
@@ -154,7 +161,9 @@ FRIENDLY_HOST_DEVICE void pair_kernel_body(const Thread& self, SharedTile<Ratio>
       tile.denominators[c] = denominator;
       tile.keys[c] = ratio_key(numerator, denominator);
     }
-    self.sync();
+    self.sync();  // the columns stored; every thread has read the tile's number
+    // The next tile's number, taken while this one is compared.
+    if (thread == 0) tile.next = self.atomic_add(&counters[kNextTile], Count{1});
     const ThreadRows<Ratio> rows = thread_rows(row_tile, thread, length, numerators, denominators);
     const TileWork work = thread_tile(rows, row_tile == column_tile, first_column, columns,
                                       tile.numerators, tile.denominators, tile.keys, emit);

@@ -77,7 +77,8 @@ void search_on_device(Device& device, std::int32_t low, std::int32_t high, GpuRu
   Count found = 0;
   for (;;) {
     const DeviceArray<std::uint64_t, Device> keys(device, capacity, "allocating the pair buffer");
-    device.clear(counters.get() + kPairsFound, sizeof(Count), "clearing the counters");
+    static_assert(kNextTile == kPairsFound + 1, "one clear restarts both");
+    device.clear(counters.get() + kPairsFound, 2 * sizeof(Count), "clearing the counters");
     device.clear(counters.get() + kComparisons, 2 * sizeof(Count), "clearing the counters");
     ++run.pair_passes;
     device.template pair_phase<Ratio>(blocks, length, numerators.get(), denominators.get(), tiles,

@@ -64,8 +64,6 @@ struct DeviceLane {
 // A thread of a block on the device, as the kernels' bodies use it.
 struct DeviceThread {
   [[nodiscard]] __device__ int thread() const { return static_cast<int>(threadIdx.x); }
-  [[nodiscard]] __device__ std::int64_t block() const { return blockIdx.x; }
-  [[nodiscard]] __device__ std::int64_t blocks() const { return gridDim.x; }
   __device__ void sync() const { __syncthreads(); }
   __device__ Count atomic_add(Count* counter, Count value) const {
     return atomicAdd(counter, value);
@@ -216,10 +214,13 @@ bool gpu_prepare(std::int32_t low, std::int32_t high, GpuDevice& device, std::st
     device.setup_seconds = now() - start;
 
     const std::int64_t bytes = gpu_search_bytes(low, high);
-    if (static_cast<std::uint64_t>(bytes) > free_bytes) {
+    const auto free_memory = static_cast<std::int64_t>(free_bytes);
+    const auto total_memory = static_cast<std::int64_t>(total_bytes);
+    if (!gpu_memory_fits(bytes, free_memory, total_memory)) {
       error = "range too large: " + std::to_string(range_length(low, high)) + " numbers need " +
               std::to_string(bytes) + " bytes on the GPU, more than the " +
-              std::to_string(free_bytes) + " bytes free on " + device.name;
+              std::to_string(free_bytes) + " bytes free on " + device.name + " leave beside " +
+              std::to_string(gpu_memory_margin(total_memory)) + " bytes kept free";
       return false;
     }
     return true;

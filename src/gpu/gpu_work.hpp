@@ -337,8 +337,9 @@ FRIENDLY_HOST_DEVICE TileWork thread_tile(const ThreadRows<Ratio>& rows, bool di
 }
 
 // Counters that a GPU search keeps in device memory: the next number of the ratio phase, the
-// candidate tests, the pairs found, and the work counts of GpuWork.
-inline constexpr int kGpuCounters = 7;
+// candidate tests, the pairs found, the next tile of the pair phase, and the work counts of
+// GpuWork.
+inline constexpr int kGpuCounters = 8;
 
 // Device bytes that the search of low..high takes before any pair is found: the two ratio
 // arrays, the first buffer of pairs and the counters.
@@ -347,6 +348,21 @@ constexpr std::int64_t gpu_search_bytes(std::int32_t low, std::int32_t high) noe
   const std::int64_t length = range_length(low, high);
   return (length > 0 ? length : 1) * 2 * ratio_bytes + kFirstPairCapacity * 8 +
          std::int64_t{kGpuCounters} * 8;
+}
+
+// Device bytes that the memory check keeps free beside the search's: the larger of 64 MiB and 1 %
+// of the device's total_bytes. The search's four allocations are each rounded up to the
+// allocation granularity, and the context's own memory may grow; a range that fits only without
+// them would fail after the clock has started, too late to search on the CPU instead.
+constexpr std::int64_t gpu_memory_margin(std::int64_t total_bytes) noexcept {
+  const std::int64_t least = std::int64_t{64} << 20;
+  return total_bytes / 100 > least ? total_bytes / 100 : least;
+}
+
+// True when free_bytes of a device of total_bytes hold the search's bytes beside the margin.
+constexpr bool gpu_memory_fits(std::int64_t bytes, std::int64_t free_bytes,
+                               std::int64_t total_bytes) noexcept {
+  return bytes + gpu_memory_margin(total_bytes) <= free_bytes;
 }
 
 // A pair of indices (i < j < 2^31) as one key; keys sort in row, then column order.

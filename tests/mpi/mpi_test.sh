@@ -209,6 +209,26 @@ than the 102400000 bytes per rank that the address-space limit (ulimit -v) allow
       : >"$work/out"
       check_one_error "3 ranks writing to a $lost standard output" 1 "cannot write standard output"
     done
+    # A reader that starts late: rank 0, writing to the job's pipe itself, waits for it (more
+    # lines than the pipe holds, written while the reader sleeps) rather than failing.
+    status=0
+    rm -f "$work/status"
+    { OMP_NUM_THREADS=1 "${job[@]}" 1 150000 2>"$work/err" || echo $? >"$work/status"; } |
+      { sleep 3; cat; } >"$work/out"
+    [[ ! -f "$work/status" ]] || status=$(cat "$work/status")
+    [[ $status == 0 && ! -s "$work/err" ]] || fail "a slow reader: status $status: $(cat "$work/err")"
+    head -n -1 "$work/out" | sort | cmp -s - "$(expected_pairs 1 150000)" ||
+      fail "a slow reader: $(grep -c FRIENDLY "$work/out") pair lines, not those of 1..150000"
+    echo "ok: a slow reader gets every line"
+    # A file-size limit (ulimit -f) on mpirun stops Open MPI's own start-up, before the program
+    # runs (docs/mpi.md); on the ranks only, the job ends, its lines whole, in bounded time.
+    status=0
+    OMP_NUM_THREADS=1 timeout 60 "${job[@]:0:${#job[@]}-1}" sh -c 'ulimit -f 1; exec "$0" "$@"' \
+      "$mpi_program" 1 30000 >"$work/out" 2>/dev/null || status=$?
+    [[ $status == 0 ]] || fail "ranks under ulimit -f 1: status $status (124: timed out)"
+    head -n -1 "$work/out" | sort | cmp -s - "$(expected_pairs 1 30000)" ||
+      fail "ranks under ulimit -f 1: the pair lines are not those of 1..30000"
+    echo "ok: ranks under ulimit -f 1 end with every line"
     ;;
   *)
     fail "unknown group $group"

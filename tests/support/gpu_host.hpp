@@ -236,20 +236,15 @@ class HostBlockGroup {
 // A thread of a host block, as the kernels' bodies use it.
 class HostThread {
  public:
-  HostThread(HostBlockGroup& group, int thread, std::int64_t block, std::int64_t blocks)
-      : group_(group), thread_(thread), block_(block), blocks_(blocks) {}
+  HostThread(HostBlockGroup& group, int thread) : group_(group), thread_(thread) {}
 
   [[nodiscard]] int thread() const { return thread_; }
-  [[nodiscard]] std::int64_t block() const { return block_; }
-  [[nodiscard]] std::int64_t blocks() const { return blocks_; }
   void sync() const { group_.sync(thread_); }
   static Count atomic_add(Count* counter, Count value) { return host_atomic_add(counter, value); }
 
  private:
   HostBlockGroup& group_;
   int thread_;
-  std::int64_t block_;
-  std::int64_t blocks_;
 };
 
 // Runs the ratio kernel on `warps` host warps at once; returns the first mismatch of collective
@@ -292,8 +287,8 @@ std::string run_pair_kernel(std::int64_t blocks, std::int64_t length, const Rati
       threads.reserve(kPairThreads);
       for (int thread = 0; thread < kPairThreads; ++thread) {
         threads.emplace_back([&, thread] {
-          pair_kernel_body(HostThread(group, thread, block, blocks), tile[0], length, numerators,
-                           denominators, tiles, keys, capacity, counters, counts);
+          pair_kernel_body(HostThread(group, thread), tile[0], length, numerators, denominators,
+                           tiles, keys, capacity, counters, counts);
           group.leave();
         });
       }
