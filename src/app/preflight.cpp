@@ -19,11 +19,11 @@ namespace {
 constexpr std::int64_t kFrameStackBytes = std::int64_t{16} * 1024;
 
 // Bytes of stack that the search takes on each thread of its team, the main thread included:
-// the pair phase's group of blocks and its block scan's bounds of matching columns per row, and
-// the frames around them.
+// the pair phase's group of blocks, its block scan's bounds of matching columns per row and the
+// keys of a tile, and the frames around them.
 constexpr std::int64_t kSearchStackBytes =
     std::int64_t{kMaxGroupBlocks} * (2 * kRowBlock + 1) * std::int64_t{sizeof(std::int64_t)} +
-    kFrameStackBytes;
+    kMaxTileColumns * std::int64_t{sizeof(std::uint16_t)} + kFrameStackBytes;
 
 // The refusal of the memory that needs asks for, or an empty string when it fits.
 std::string memory_refusal(const RunNeeds& needs) {

@@ -18,10 +18,8 @@
 
 namespace friendly {
 
-// Rows per block of the pair phase: the static schedule's chunk, and the rows that the
-// matching_rows kernels compare together, one bit per row in their result.
+// Rows per block of the pair phase: the static schedule's chunk.
 inline constexpr int kRowBlock = 8;
-static_assert(kRowBlock >= 1 && kRowBlock <= 32, "matching_rows returns one bit per row");
 
 // The kernels, each defined by every path's source for its own KernelPath; a path's kernels may
 // run only where path_available(Path).
@@ -46,12 +44,19 @@ using StepKernel = std::int32_t (*)(std::int32_t n, std::int32_t from, std::int3
 template <KernelPath Path>
 StepKernel stepping_kernel(std::size_t tuning) noexcept;
 
-// Bit r (r < rows <= 8) set when row i = first_row + r has the same ratio as some column j with
-// max(from, i + 1) <= j < to, comparing numerators first and denominators only when those match.
-// Ratio is std::int32_t or std::int64_t.
+// Rows that one matching_rows call compares against each load of columns: two blocks.
+inline constexpr int kMatchRows = 2 * kRowBlock;
+static_assert(kMatchRows <= 32, "matching_rows returns one bit per row");
+
+// Bit r (r < rows <= kMatchRows) set when row i = row_indices[r] (increasing) has the same ratio
+// as some column j with max(from, i + 1) <= j < to, comparing numerators first and denominators
+// only when those match. row_keys[r] and keys[j - from] are the rows' and columns' 16-bit keys,
+// one function of both halves of the ratio (equal ratios, equal keys); only pairs with equal keys
+// can match, and a path may compare only those in full. Ratio is std::int32_t or std::int64_t.
 template <KernelPath Path, typename Ratio>
 std::uint32_t matching_rows(const Ratio* numerators, const Ratio* denominators,
-                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                            const std::int64_t* row_indices, const std::uint16_t* row_keys,
+                            std::int64_t rows, const std::uint16_t* keys, std::int64_t from,
                             std::int64_t to) noexcept;
 
 // First index j in [from, to) with values[j] == x, or to when there is none. Ratio as above.
@@ -81,17 +86,18 @@ std::int64_t find_equal(Ratio x, const Ratio* values, std::int64_t from, std::in
   FRIENDLY_PATH_PAIR_KERNELS(Path, std::int64_t, matching, finding)
 
 // The pair phase's kernels of Path for one Ratio type, as FRIENDLY_PATH_KERNELS defines them.
-#define FRIENDLY_PATH_PAIR_KERNELS(Path, Ratio, matching, finding)                                \
-  template <>                                                                                     \
-  std::uint32_t matching_rows<Path>(const Ratio* numerators, const Ratio* denominators,           \
-                                    std::int64_t first_row, std::int64_t rows, std::int64_t from, \
-                                    std::int64_t to) noexcept {                                   \
-    return matching(numerators, denominators, first_row, rows, from, to);                         \
-  }                                                                                               \
-  template <>                                                                                     \
-  std::int64_t find_equal<Path>(Ratio x, const Ratio* values, std::int64_t from,                  \
-                                std::int64_t to) noexcept {                                       \
-    return finding(x, values, from, to);                                                          \
+#define FRIENDLY_PATH_PAIR_KERNELS(Path, Ratio, matching, finding)                          \
+  template <>                                                                               \
+  std::uint32_t matching_rows<Path>(                                                        \
+      const Ratio* numerators, const Ratio* denominators, const std::int64_t* row_indices,  \
+      const std::uint16_t* row_keys, std::int64_t rows, const std::uint16_t* keys,          \
+      std::int64_t from, std::int64_t to) noexcept {                                        \
+    return matching(numerators, denominators, row_indices, row_keys, rows, keys, from, to); \
+  }                                                                                         \
+  template <>                                                                               \
+  std::int64_t find_equal<Path>(Ratio x, const Ratio* values, std::int64_t from,            \
+                                std::int64_t to) noexcept {                                 \
+    return finding(x, values, from, to);                                                    \
   }
 
 // Work counting, compiled in only where FRIENDLY_COUNT_WORK is defined (the friendly_counted

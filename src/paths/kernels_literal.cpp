@@ -37,13 +37,15 @@ StepKernel any_tuning(std::size_t /*tuning*/) noexcept {
 
 template <typename Ratio>
 std::uint32_t matching_rows_literal(const Ratio* numerators, const Ratio* denominators,
-                                    std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                                    const std::int64_t* row_indices,
+                                    const std::uint16_t* /*row_keys*/, std::int64_t rows,
+                                    const std::uint16_t* /*keys*/, std::int64_t from,
                                     std::int64_t to) noexcept {
-  FRIENDLY_ASSERT(0 <= first_row && 0 <= rows && rows <= kRowBlock);
+  FRIENDLY_ASSERT(0 <= rows && rows <= kMatchRows);
   WorkTally tally;
   std::uint32_t found = 0;
   for (std::int64_t r = 0; r < rows; ++r) {
-    const std::int64_t i = first_row + r;
+    const std::int64_t i = row_indices[r];
     for (std::int64_t j = from > i + 1 ? from : i + 1; j < to; ++j) {
       ++tally.comparisons;
       if (numerators[i] == numerators[j] && denominators[i] == denominators[j]) found |= 1U << r;
