@@ -200,21 +200,26 @@ KeyVector load_keys(const std::uint16_t* p) {
 KeyVector broadcast_key(std::uint16_t key) {
   return _mm256_set1_epi16(static_cast<short>(key));
 }
-KeyVector key_difference(KeyVector a, KeyVector b) {
-  return _mm256_xor_si256(a, b);
+// Per column of a load, the least exclusive or of its key with the rows': 0 where it equals
+// some row's. (A tree of minima, as the AVX-512 path takes, needs more registers than AVX2 has
+// beside the rows' keys.)
+using KeyHits = __m256i;
+KeyHits key_hits(KeyVector columns, const KeyVector (&row)[kMatchRows]) {
+  KeyHits least = _mm256_xor_si256(columns, row[0]);
+  for (int r = 1; r < kMatchRows; ++r)
+    least = _mm256_min_epu16(least, _mm256_xor_si256(columns, row[r]));
+  return least;
 }
-KeyVector key_least(KeyVector a, KeyVector b) {
-  return _mm256_min_epu16(a, b);
-}
-bool any_zero_key(KeyVector v) {
-  const __m256i zero = _mm256_cmpeq_epi16(v, _mm256_setzero_si256());
+// True where either load has a column whose key equals some row's.
+bool any_hit(KeyHits a, KeyHits b) {
+  const __m256i zero = _mm256_cmpeq_epi16(_mm256_min_epu16(a, b), _mm256_setzero_si256());
   return _mm256_testz_si256(zero, zero) == 0;
 }
-// Bit k set where key k of v is 0.
-std::uint32_t zero_keys(KeyVector v) {
-  // Packing repeats each 128-bit half's eight words as bytes, so the byte mask holds keys 0-7
-  // in bits 0-7 and keys 8-15 in bits 16-23.
-  const __m256i zero = _mm256_cmpeq_epi16(v, _mm256_setzero_si256());
+// Bit k set where column k's key equals some row's.
+std::uint32_t hit_lanes(KeyHits hits) {
+  // Packing repeats each 128-bit half's eight words as bytes, so the byte mask holds columns 0-7
+  // in bits 0-7 and columns 8-15 in bits 16-23.
+  const __m256i zero = _mm256_cmpeq_epi16(hits, _mm256_setzero_si256());
   const auto bytes =
       static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(zero, zero)));
   return (bytes & 0xFFU) | (bytes >> 8 & 0xFF00U);

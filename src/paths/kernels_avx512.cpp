@@ -356,18 +356,29 @@ KeyVector load_keys(const std::uint16_t* p) {
 KeyVector broadcast_key(std::uint16_t key) {
   return _mm512_set1_epi16(static_cast<short>(key));
 }
-KeyVector key_difference(KeyVector a, KeyVector b) {
-  return _mm512_xor_si512(a, b);
+// Per column of a load, the least exclusive or of its key with the rows' (0 where it equals
+// some row's), taken as a tree: the rows' minima in pairs, then pairs of those.
+using KeyHits = __m512i;
+KeyHits key_hits(KeyVector columns, const KeyVector (&row)[kMatchRows]) {
+  KeyHits least[kMatchRows / 2];
+  for (int r = 0; r < kMatchRows / 2; ++r) {
+    least[r] = _mm512_min_epu16(_mm512_xor_si512(columns, row[2 * r]),
+                                _mm512_xor_si512(columns, row[2 * r + 1]));
+  }
+  for (int width = kMatchRows / 4; width > 0; width /= 2) {
+    for (int r = 0; r < width; ++r)
+      least[r] = _mm512_min_epu16(least[r], least[r + width]);
+  }
+  return least[0];
 }
-KeyVector key_least(KeyVector a, KeyVector b) {
-  return _mm512_min_epu16(a, b);
+// True where either load has a column whose key equals some row's.
+bool any_hit(KeyHits a, KeyHits b) {
+  const __m512i least = _mm512_min_epu16(a, b);
+  return _mm512_testn_epi16_mask(least, least) != 0;
 }
-// Bit k set where key k of v is 0.
-std::uint32_t zero_keys(KeyVector v) {
-  return _mm512_testn_epi16_mask(v, v);
-}
-bool any_zero_key(KeyVector v) {
-  return zero_keys(v) != 0;
+// Bit k set where column k's key equals some row's.
+std::uint32_t hit_lanes(KeyHits hits) {
+  return _mm512_testn_epi16_mask(hits, hits);
 }
 
 // Bit r set where row r of the kMatchRows rows' ratios (aligned to 64 bytes) is numerator /
