@@ -29,10 +29,18 @@ inline constexpr int kRowBlock = 8;
 template <KernelPath Path>
 std::int32_t next_divisor_dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexcept;
 
-// Same result, each candidate's remainder derived from the previous one's without division
-// (n = q f + r gives n = q (f + 1) + r - q, corrected once); a path may divide instead in a range
-// too short for its lanes. Requires 2 <= from and from * from >= n, where quotients never exceed
-// their candidates. The lanes are those of the first tuning (kTunings[0]).
+// One pass over every candidate f in [from, to), each tested by a division: adds f and its
+// cofactor n / f (a square root once) to sum for every f that divides n, and returns the
+// cofactor of the largest such f, the quotient of the same division, or n when none divides.
+// Requires 2 <= from and (to - 1)^2 <= n, so that every cofactor is at least its divisor.
+template <KernelPath Path>
+std::int32_t divisors_dividing(std::int32_t n, std::int32_t from, std::int32_t to,
+                               std::int64_t& sum) noexcept;
+
+// Same result as next_divisor_dividing, each candidate's remainder derived from the previous one's
+// without division (n = q f + r gives n = q (f + 1) + r - q, corrected once); a path may divide
+// instead in a range too short for its lanes. Requires 2 <= from and from * from >= n, where
+// quotients never exceed their candidates. The lanes are those of the first tuning (kTunings[0]).
 template <KernelPath Path>
 std::int32_t next_divisor_stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexcept;
 
@@ -64,25 +72,31 @@ template <KernelPath Path, typename Ratio>
 std::int64_t find_equal(Ratio x, const Ratio* values, std::int64_t from, std::int64_t to) noexcept;
 
 // The kernels of Path, defined in that path's source from its own internal functions (dividing:
-// as next_divisor_dividing; stepping: as stepping_kernel; matching, finding: function templates
-// over Ratio as matching_rows and find_equal): one line per path. Explicit specialisations are
-// the path object's own strong symbols, so no copy of them is shared with another path.
-#define FRIENDLY_PATH_KERNELS(Path, dividing, stepping, matching, finding)    \
-  template <>                                                                 \
-  std::int32_t next_divisor_dividing<Path>(std::int32_t n, std::int32_t from, \
-                                           std::int32_t to) noexcept {        \
-    return dividing(n, from, to);                                             \
-  }                                                                           \
-  template <>                                                                 \
-  std::int32_t next_divisor_stepping<Path>(std::int32_t n, std::int32_t from, \
-                                           std::int32_t to) noexcept {        \
-    return stepping(0)(n, from, to);                                          \
-  }                                                                           \
-  template <>                                                                 \
-  StepKernel stepping_kernel<Path>(std::size_t tuning) noexcept {             \
-    return stepping(tuning);                                                  \
-  }                                                                           \
-  FRIENDLY_PATH_PAIR_KERNELS(Path, std::int32_t, matching, finding)           \
+// as next_divisor_dividing; all_dividing: as divisors_dividing; stepping: as stepping_kernel;
+// matching, finding: function templates over Ratio as matching_rows and find_equal): one line per
+// path. Explicit specialisations are the path object's own strong symbols, so no copy of them is
+// shared with another path.
+#define FRIENDLY_PATH_KERNELS(Path, dividing, all_dividing, stepping, matching, finding)   \
+  template <>                                                                              \
+  std::int32_t next_divisor_dividing<Path>(std::int32_t n, std::int32_t from,              \
+                                           std::int32_t to) noexcept {                     \
+    return dividing(n, from, to);                                                          \
+  }                                                                                        \
+  template <>                                                                              \
+  std::int32_t divisors_dividing<Path>(std::int32_t n, std::int32_t from, std::int32_t to, \
+                                       std::int64_t & sum) noexcept {                      \
+    return all_dividing(n, from, to, sum);                                                 \
+  }                                                                                        \
+  template <>                                                                              \
+  std::int32_t next_divisor_stepping<Path>(std::int32_t n, std::int32_t from,              \
+                                           std::int32_t to) noexcept {                     \
+    return stepping(0)(n, from, to);                                                       \
+  }                                                                                        \
+  template <>                                                                              \
+  StepKernel stepping_kernel<Path>(std::size_t tuning) noexcept {                          \
+    return stepping(tuning);                                                               \
+  }                                                                                        \
+  FRIENDLY_PATH_PAIR_KERNELS(Path, std::int32_t, matching, finding)                        \
   FRIENDLY_PATH_PAIR_KERNELS(Path, std::int64_t, matching, finding)
 
 // The pair phase's kernels of Path for one Ratio type, as FRIENDLY_PATH_KERNELS defines them.

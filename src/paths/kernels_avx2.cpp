@@ -15,6 +15,7 @@ namespace friendly {
 
 namespace {
 
+#include "paths/divisor_lanes.inc"
 #include "paths/lane_masks.inc"
 #include "paths/work_tally.inc"
 
@@ -108,6 +109,44 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
     }
   }
   return next_divisor_dividing<KernelPath::portable>(n, f, to);
+}
+
+// The quotients of n and eight candidates f, truncated: in single precision below 2^24, else in
+// double precision, either of which truncates to the integer quotient (see dividing).
+__m256i quotients(std::int32_t n, __m256i f) {
+  if (n < (1 << 24))
+    return _mm256_cvttps_epi32(
+        _mm256_div_ps(_mm256_set1_ps(static_cast<float>(n)), _mm256_cvtepi32_ps(f)));
+  const __m256d number = _mm256_set1_pd(static_cast<double>(n));
+  const __m128i low =
+      _mm256_cvttpd_epi32(_mm256_div_pd(number, _mm256_cvtepi32_pd(_mm256_castsi256_si128(f))));
+  const __m128i high = _mm256_cvttpd_epi32(
+      _mm256_div_pd(number, _mm256_cvtepi32_pd(_mm256_extracti128_si256(f, 1))));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+}
+
+// divisors_dividing eight candidates at a time, every divisor's cofactor its quotient; lanes
+// past `to` are left out.
+std::int32_t divisors(std::int32_t n, std::int32_t from, std::int32_t to,
+                      std::int64_t& sum) noexcept {
+  FRIENDLY_ASSERT(2 <= from && from <= to && std::int64_t{to - 1} * (to - 1) <= n);
+  alignas(32) std::int32_t quotient[8];
+  std::int32_t cofactor = n;
+  const __m256i number = _mm256_set1_epi32(n);
+  for (std::int32_t f = from; f < to; f += 8) {
+    const __m256i candidates =
+        _mm256_add_epi32(_mm256_set1_epi32(f), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m256i q = quotients(n, candidates);
+    const __m256i hit = _mm256_cmpeq_epi32(_mm256_mullo_epi32(q, candidates), number);
+    const auto hits = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(hit))) &
+                      static_cast<std::uint32_t>(first_lanes(to - f, 8));
+    if (hits == 0) continue;
+    _mm256_store_si256(reinterpret_cast<__m256i*>(quotient), q);
+    cofactor = add_divisors(f, hits, quotient, sum, cofactor);
+  }
+  WorkTally tally;
+  tally.tests = to - from;
+  return cofactor;
 }
 
 // The first divisor of n in [from, to), or to, by stepping the remainders in 8 Vectors
@@ -271,6 +310,7 @@ std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The avx2 path's kernels.
-FRIENDLY_PATH_KERNELS(KernelPath::avx2, dividing, tuned, matching_rows_vector, find_equal_vector)
+FRIENDLY_PATH_KERNELS(KernelPath::avx2, dividing, divisors, tuned, matching_rows_vector,
+                      find_equal_vector)
 
 }  // namespace friendly

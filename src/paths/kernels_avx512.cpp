@@ -25,6 +25,7 @@ namespace friendly {
 
 namespace {
 
+#include "paths/divisor_lanes.inc"
 #include "paths/lane_masks.inc"
 #include "paths/work_tally.inc"
 
@@ -177,6 +178,27 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
     }
   }
   return to;
+}
+
+// divisors_dividing by the quotients that start_lanes divides for sixteen candidates at a time,
+// every divisor's cofactor its quotient.
+std::int32_t divisors(std::int32_t n, std::int32_t from, std::int32_t to,
+                      std::int64_t& sum) noexcept {
+  FRIENDLY_ASSERT(2 <= from && from <= to && std::int64_t{to - 1} * (to - 1) <= n);
+  std::int32_t cofactor = n;
+  alignas(64) std::int32_t quotient[16];
+  const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  for (std::int32_t f = from; f < to; f += 16) {
+    const Lanes divided = start_lanes(n, _mm512_add_epi32(_mm512_set1_epi32(f), lane));
+    const auto valid = static_cast<__mmask16>(first_lanes(to - f, 16));
+    const std::uint32_t hits = _mm512_mask_testn_epi32_mask(valid, divided.r, divided.r);
+    if (hits == 0) continue;
+    _mm512_store_si512(quotient, divided.q);
+    cofactor = add_divisors(f, hits, quotient, sum, cofactor);
+  }
+  WorkTally tally;
+  tally.tests = to - from;
+  return cofactor;
 }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
@@ -430,6 +452,7 @@ std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The avx512 path's kernels.
-FRIENDLY_PATH_KERNELS(KernelPath::avx512, dividing, tuned, matching_rows_vector, find_equal_vector)
+FRIENDLY_PATH_KERNELS(KernelPath::avx512, dividing, divisors, tuned, matching_rows_vector,
+                      find_equal_vector)
 
 }  // namespace friendly

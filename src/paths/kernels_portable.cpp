@@ -25,6 +25,25 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   return f;
 }
 
+// divisors_dividing by one division per candidate, each divisor's cofactor its quotient; the
+// divisions of successive candidates do not wait on each other.
+std::int32_t divisors(std::int32_t n, std::int32_t from, std::int32_t to,
+                      std::int64_t& sum) noexcept {
+  FRIENDLY_ASSERT(2 <= from && from <= to && std::int64_t{to - 1} * (to - 1) <= n);
+  std::int32_t cofactor = n;
+  std::int32_t f = from;
+  for (; f < to; ++f) {
+    const std::int32_t q = n / f;
+    if (q * f == n) {
+      sum += q == f ? f : std::int64_t{f} + q;
+      cofactor = q;
+    }
+  }
+  WorkTally tally;
+  tally.tests = f - from;
+  return cofactor;
+}
+
 // Lanes of the stepping kernel: independent segments, so the 4-cycle chain of one remainder
 // update overlaps with the others.
 constexpr std::int32_t kStepLanes = 16;
@@ -209,7 +228,7 @@ std::int64_t find_equal_chunked(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The portable path's kernels.
-FRIENDLY_PATH_KERNELS(KernelPath::portable, dividing, any_tuning, matching_rows_chunked,
+FRIENDLY_PATH_KERNELS(KernelPath::portable, dividing, divisors, any_tuning, matching_rows_chunked,
                       find_equal_chunked)
 
 }  // namespace friendly

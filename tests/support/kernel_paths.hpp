@@ -65,6 +65,14 @@ inline std::int32_t next_divisor(KernelPath path, bool stepping, std::int32_t n,
   });
 }
 
+inline std::int32_t divisors_dividing(KernelPath path, std::int32_t n, std::int32_t from,
+                                      std::int32_t to, std::int64_t& sum) {
+  return friendly::on_path(path, [&](auto chosen) {
+    constexpr KernelPath Path = chosen;
+    return friendly::divisors_dividing<Path>(n, from, to, sum);
+  });
+}
+
 template <typename Ratio>
 std::uint32_t matching_rows(KernelPath path, const Ratio* numerators, const Ratio* denominators,
                             const std::int64_t* row_indices, const std::uint16_t* row_keys,
