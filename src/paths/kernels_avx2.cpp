@@ -3,7 +3,6 @@
 // AVX2 instruction can leak into another path through the linker's choice of one copy.
 #include <immintrin.h>
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -199,17 +198,20 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   return next_divisor_stepping<KernelPath::portable>(n, from + kStepLanes * segment, to);
 }
 
-// The stepping kernel of each tuning of the table, in its order.
+// The stepping kernel of each tuning of the table, in its order: a plain array, whose reads are
+// this path's own code (std::array's, unoptimised, would be shared symbols).
+struct Steppings {
+  StepKernel kernels[kTuningCount];
+};
 template <std::size_t... Tuning>
-constexpr std::array<StepKernel, kTuningCount> steppings(std::index_sequence<Tuning...> /*rows*/) {
-  return {&stepping<kTunings[Tuning].avx2_vectors>...};
+constexpr Steppings steppings(std::index_sequence<Tuning...> /*rows*/) {
+  return {{&stepping<kTunings[Tuning].avx2_vectors>...}};
 }
-constexpr std::array<StepKernel, kTuningCount> kSteppings =
-    steppings(std::make_index_sequence<kTuningCount>{});
+constexpr Steppings kSteppings = steppings(std::make_index_sequence<kTuningCount>{});
 
 // The stepping kernel of the tuning.
 StepKernel tuned(std::size_t tuning) noexcept {
-  return kSteppings[tuning < kTuningCount ? tuning : 0];
+  return kSteppings.kernels[tuning < kTuningCount ? tuning : 0];
 }
 
 // Lane operations for 32-bit and 64-bit elements.

@@ -13,7 +13,6 @@
 #pragma GCC diagnostic pop
 #endif
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -322,18 +321,21 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   return stepping<Vectors, Stretch, Split>(n, start, start + segment + (lane < longer ? 1 : 0));
 }
 
-// The stepping kernel of each tuning of the table, in its order.
+// The stepping kernel of each tuning of the table, in its order: a plain array, whose reads are
+// this path's own code (std::array's, unoptimised, would be shared symbols).
+struct Steppings {
+  StepKernel kernels[kTuningCount];
+};
 template <std::size_t... Tuning>
-constexpr std::array<StepKernel, kTuningCount> steppings(std::index_sequence<Tuning...> /*rows*/) {
-  return {&stepping<kTunings[Tuning].avx512_vectors, kTunings[Tuning].avx512_stretch,
-                    kTunings[Tuning].avx512_split != 0>...};
+constexpr Steppings steppings(std::index_sequence<Tuning...> /*rows*/) {
+  return {{&stepping<kTunings[Tuning].avx512_vectors, kTunings[Tuning].avx512_stretch,
+                     kTunings[Tuning].avx512_split != 0>...}};
 }
-constexpr std::array<StepKernel, kTuningCount> kSteppings =
-    steppings(std::make_index_sequence<kTuningCount>{});
+constexpr Steppings kSteppings = steppings(std::make_index_sequence<kTuningCount>{});
 
 // The stepping kernel of the tuning.
 StepKernel tuned(std::size_t tuning) noexcept {
-  return kSteppings[tuning < kTuningCount ? tuning : 0];
+  return kSteppings.kernels[tuning < kTuningCount ? tuning : 0];
 }
 
 // Lane operations for 32-bit and 64-bit elements: sixteen or eight to a 512-bit vector, and the
