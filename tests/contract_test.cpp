@@ -25,10 +25,12 @@ TEST_P(ContractDeathTest, SteppingBelowTheSquareRootIsCaught) {
                "contract violated: .*\\* from >= n");
   EXPECT_DEATH(static_cast<void>(friendly_test::next_divisor(GetParam(), false, 30, 1, 10)),
                "contract violated: 2 <= from");
-  const std::int32_t ratios[16] = {};
-  EXPECT_DEATH(
-      static_cast<void>(friendly_test::matching_rows(GetParam(), ratios, ratios, 0, 9, 9, 16)),
-      "contract violated: .*rows <= kRowBlock");
+  const std::int32_t ratios[32] = {};
+  const std::int64_t rows[17] = {};
+  const std::uint16_t keys[32] = {};
+  EXPECT_DEATH(static_cast<void>(friendly_test::matching_rows(GetParam(), ratios, ratios, rows,
+                                                              keys, 17, keys, 17, 32)),
+               "contract violated: .*rows <= kMatchRows");
 #endif
 }
 

@@ -228,12 +228,13 @@ TEST_P(BlockScan, GroupsOfBlocksReportTheirRowsPairsAcrossTiles) {
 // matching_rows by brute force.
 template <typename Ratio>
 std::uint32_t reference_rows(const std::vector<Ratio>& numerators,
-                             const std::vector<Ratio>& denominators, std::int64_t first_row,
-                             std::int64_t rows, std::int64_t from, std::int64_t to) {
+                             const std::vector<Ratio>& denominators,
+                             const std::vector<std::int64_t>& rows, std::int64_t from,
+                             std::int64_t to) {
   std::uint32_t found = 0;
-  for (std::int64_t r = 0; r < rows; ++r) {
-    const auto i = static_cast<std::size_t>(first_row + r);
-    for (std::int64_t j = std::max(from, first_row + r + 1); j < to; ++j) {
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const auto i = static_cast<std::size_t>(rows[r]);
+    for (std::int64_t j = std::max(from, rows[r] + 1); j < to; ++j) {
       const auto c = static_cast<std::size_t>(j);
       if (numerators[i] == numerators[c] && denominators[i] == denominators[c]) found |= 1U << r;
     }
@@ -241,26 +242,52 @@ std::uint32_t reference_rows(const std::vector<Ratio>& numerators,
   return found;
 }
 
+// matching_rows on random rows of up to two blocks and random windows of columns, with the
+// ratios' own keys and with key 0 for all (every pair then passes the filter, and so would
+// columns past the window that a kernel padded with zeros), against brute force; and find_equal
+// against std::find.
 template <typename Ratio>
 void expect_windows_match(KernelPath path, std::uint32_t seed) {
+  constexpr std::int64_t kLength = 400;
   std::vector<Ratio> numerators;
   std::vector<Ratio> denominators;
-  near_miss_ratios(400, seed, numerators, denominators);
+  near_miss_ratios(kLength, seed, numerators, denominators);
+  std::vector<std::uint16_t> own_keys;
+  for (std::size_t k = 0; k < numerators.size(); ++k)
+    own_keys.push_back(friendly::filter_key(numerators[k], denominators[k]));
+  const std::vector<std::uint16_t> one_key(numerators.size(), 0);
   std::mt19937 random(seed);
-  std::uniform_int_distribution<std::int64_t> position(0, 399);
+  std::uniform_int_distribution<std::int64_t> position(0, kLength - 1);
   std::uniform_int_distribution<std::int64_t> row_count(0, friendly::kRowBlock);
   for (int trial = 0; trial < 2000; ++trial) {
-    const std::int64_t rows = row_count(random);
-    const std::int64_t first_row = std::min<std::int64_t>(position(random), 400 - rows);
+    // A whole block then a part of one, or a part of one alone, as the block scan makes them.
+    std::vector<std::int64_t> rows;
+    const std::int64_t second = row_count(random);
+    const bool two = trial % 2 == 0 && second > 0;
+    const std::int64_t first_rows = two ? friendly::kRowBlock : second;
+    const std::int64_t first_row =
+        std::min<std::int64_t>(position(random), kLength - 2 * friendly::kRowBlock - 24);
+    for (std::int64_t r = 0; r < first_rows; ++r)
+      rows.push_back(first_row + r);
+    const std::int64_t later = first_row + friendly::kRowBlock * (1 + trial % 3);
+    for (std::int64_t r = 0; two && r < second; ++r)
+      rows.push_back(later + r);
     const std::int64_t a = position(random);
     const std::int64_t b = position(random) + 1;
     const std::int64_t from = std::min(a, b);
     const std::int64_t to = std::max(a, b);
-    ASSERT_EQ(friendly_test::matching_rows(path, numerators.data(), denominators.data(), first_row,
-                                           rows, from, to),
-              reference_rows(numerators, denominators, first_row, rows, from, to))
-        << "rows " << first_row << "+" << rows << ", columns " << from << ".." << to << ", "
-        << sizeof(Ratio) << "-byte, " << path_name(path);
+    const std::uint32_t expected = reference_rows(numerators, denominators, rows, from, to);
+    for (const std::vector<std::uint16_t>* keys : {&std::as_const(own_keys), &one_key}) {
+      std::vector<std::uint16_t> row_keys;
+      for (const std::int64_t i : rows)
+        row_keys.push_back((*keys)[static_cast<std::size_t>(i)]);
+      ASSERT_EQ(friendly_test::matching_rows(
+                    path, numerators.data(), denominators.data(), rows.data(), row_keys.data(),
+                    static_cast<std::int64_t>(rows.size()), keys->data() + from, from, to),
+                expected)
+          << rows.size() << " rows from " << first_row << ", columns " << from << ".." << to << ", "
+          << sizeof(Ratio) << "-byte, " << (keys == &one_key ? "one key, " : "") << path_name(path);
+    }
 
     const Ratio x = numerators[static_cast<std::size_t>(position(random))];
     const auto first = std::find(numerators.begin() + from, numerators.begin() + to, x);

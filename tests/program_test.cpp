@@ -559,12 +559,12 @@ TEST(Program, TeamCountsThatTheRuntimeCannotKeepAreRefused) {
 
 TEST(Program, StacksTooSmallForThePairPhaseAreRefusedBeforeAnyWork) {
   if (sanitized()) GTEST_SKIP() << "sanitizer runtimes have thread and stack limits of their own";
-  // The block scan keeps 84 KiB (86,016 bytes) per thread on its stack (groups of up to
-  // kMaxGroupBlocks blocks); a stack of 16 KiB to 40 KiB overflowed in it when that was 34 KiB.
-  // A thread's own data (its thread-local storage and descriptor) takes the top of its stack
-  // first, so a stack of exactly the need is too small. The main thread runs the search alone
-  // with one thread, its room under ulimit -s less what the program has taken already: a limit
-  // of exactly 84 KiB leaves too little.
+  // The block scan keeps 116 KiB (118,784 bytes) per thread on its stack (groups of up to
+  // kMaxGroupBlocks blocks and the filter keys of a tile); a stack of 16 KiB to 40 KiB overflowed
+  // in it when that was 34 KiB. A thread's own data (its thread-local storage and descriptor) takes
+  // the top of its stack first, so a stack of exactly the need is too small. The main thread runs
+  // the search alone with one thread, its room under ulimit -s less what the program has taken
+  // already: a limit of exactly 116 KiB leaves too little.
   const std::string threads = R"(that the threads' stack size \(OMP_STACKSIZE\) leaves beside )"
                               R"(each thread's own (\d+) bytes \(its thread-local storage and )"
                               R"(descriptor\))";
@@ -572,17 +572,16 @@ TEST(Program, StacksTooSmallForThePairPhaseAreRefusedBeforeAnyWork) {
   const char* const cases[][2] = {
       {"OMP_NUM_THREADS=2 OMP_STACKSIZE=16K", "threads"},
       {"OMP_NUM_THREADS=3 OMP_STACKSIZE=40K", "threads"},
-      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=86016B", "threads"},
+      {"OMP_NUM_THREADS=2 OMP_STACKSIZE=118784B", "threads"},
       {"OMP_NUM_THREADS=2 OMP_STACKSIZE=20", "threads"},  // KiB without a unit
       {"ulimit -s 40; OMP_NUM_THREADS=2", "main"},
-      {"ulimit -s 84; OMP_NUM_THREADS=1", "main"},
-      {"ulimit -s 20; OMP_NUM_THREADS=1 FRIENDLY_KERNELS=literal", "main"}};
-  std::int64_t own = 0;  // what a thread's own data takes, from the refusal of 86016 bytes
+      {"ulimit -s 116; OMP_NUM_THREADS=1", "main"}};
+  std::int64_t own = 0;  // what a thread's own data takes, from the refusal of 118784 bytes
   for (const auto& [setting, limit] : cases) {
     const ProgramRun run = run_program("1 300", setting);
     EXPECT_EQ(run.status, 1) << setting;
     EXPECT_EQ(run.out, "") << setting;
-    const std::string need = std::string(setting).ends_with("literal") ? "16384" : "86016";
+    const std::string need = "118784";
     std::smatch match;
     EXPECT_TRUE(std::regex_match(
         run.err, match,
@@ -591,20 +590,20 @@ TEST(Program, StacksTooSmallForThePairPhaseAreRefusedBeforeAnyWork) {
                    "bytes " +
                    (std::string(limit) == "main" ? main_thread : threads) + "\n")))
         << setting << ": " << run.err;
-    if (std::string(setting).ends_with("86016B") && match.size() > 1) own = std::stoll(match[1]);
+    if (std::string(setting).ends_with("118784B") && match.size() > 1) own = std::stoll(match[1]);
   }
   // Less than the need beside the thread's own data is refused; the need beside it (and the
-  // rounding of the stack to its alignment) holds the search; stacks of 104 KiB hold it, and
+  // rounding of the stack to its alignment) holds the search; stacks of 136 KiB hold it, and
   // 32 KiB the literal loops, which keep no block scan.
   ASSERT_GT(own, 0);
   EXPECT_EQ(run_program("1 300",
-                        "OMP_NUM_THREADS=2 OMP_STACKSIZE=" + std::to_string(86016 + own - 1) + "B")
+                        "OMP_NUM_THREADS=2 OMP_STACKSIZE=" + std::to_string(118784 + own - 1) + "B")
                 .status,
             1);
   for (const std::string& setting :
-       {"OMP_NUM_THREADS=2 OMP_STACKSIZE=" + std::to_string(86016 + own + 4096) + "B",
-        std::string("OMP_NUM_THREADS=3 OMP_STACKSIZE=104K"),
-        std::string("ulimit -s 128; OMP_NUM_THREADS=1"),
+       {"OMP_NUM_THREADS=2 OMP_STACKSIZE=" + std::to_string(118784 + own + 4096) + "B",
+        std::string("OMP_NUM_THREADS=3 OMP_STACKSIZE=136K"),
+        std::string("ulimit -s 160; OMP_NUM_THREADS=1"),
         std::string("OMP_NUM_THREADS=3 OMP_STACKSIZE=32K FRIENDLY_KERNELS=literal"),
         std::string("ulimit -s 40; OMP_NUM_THREADS=1 FRIENDLY_KERNELS=literal")}) {
     EXPECT_EQ(pair_lines(run_program("1 300", setting)).size(), 8u) << setting;

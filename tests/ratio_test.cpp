@@ -415,4 +415,44 @@ TEST_P(NextDivisor, RangesThatStartAtADivisorFindIt) {
   }
 }
 
+// divisors_dividing against one division per candidate: on every number's candidates up to its
+// root for 4..20000, both sides of 2^24 (where the vector paths leave single precision), the
+// largest numbers, numbers divided by the candidate just past the pass, and from random starts.
+TEST_P(NextDivisor, OnePassBelowTheRootAddsEveryDivisorAndItsCofactor) {
+  const auto expect_pass = [&](std::int32_t n, std::int32_t from, std::int32_t to) {
+    std::int64_t expected_sum = 5;
+    std::int32_t expected_cofactor = n;
+    for (std::int32_t f = from; f < to; ++f) {
+      if (n % f != 0) continue;
+      expected_cofactor = n / f;
+      expected_sum += f + (expected_cofactor == f ? 0 : expected_cofactor);
+    }
+    std::int64_t sum = 5;
+    ASSERT_EQ(friendly_test::divisors_dividing(GetParam().path, n, from, to, sum),
+              expected_cofactor)
+        << n << " from " << from << " to " << to;
+    ASSERT_EQ(sum, expected_sum) << n << " from " << from << " to " << to;
+  };
+  const auto root = [](std::int32_t n) {
+    return static_cast<std::int32_t>(std::sqrt(static_cast<double>(n)));
+  };
+  for (std::int32_t n = 4; n <= 20'000; ++n)
+    expect_pass(n, 2, root(n) + 1);
+  for (const std::int32_t n : {(1 << 24) - 1, 1 << 24, (1 << 24) + 1, 4095 * 4097, 4099 * 4099,
+                               kMax, kMax - 1, 46'340 * 46'340, 2 * prime_at_most(kMax / 2)})
+    expect_pass(n, 2, root(n) + 1);
+  // m (m + 1), whose root is m: the first candidate past the pass divides it, in every lane.
+  for (std::int32_t m = 3000; m < 3016; ++m) {
+    expect_pass(m * (m + 1), 2, m + 1);
+    expect_pass((m + 2000) * (m + 2001), 2, m + 2001);
+  }
+  std::mt19937 random(78);
+  std::uniform_int_distribution<std::int32_t> number(4, kMax);
+  for (int trial = 0; trial < 300; ++trial) {
+    const std::int32_t n = number(random);
+    const std::int32_t to = root(n) + 1;
+    expect_pass(n, 2 + static_cast<std::int32_t>(random() % static_cast<unsigned>(to - 2)), to);
+  }
+}
+
 }  // namespace

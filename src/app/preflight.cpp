@@ -14,11 +14,6 @@ namespace friendly {
 
 namespace {
 
-// Stack that each thread takes beside the pair phase's arrays: the frames of the driver, the
-// phases, the kernels, the C library's printing and the runtime, and the thread's own data that
-// the threads' library keeps at the top of its stack.
-constexpr std::int64_t kFrameStackBytes = std::int64_t{16} * 1024;
-
 // The refusal of the memory that needs asks for, or an empty string when it fits.
 std::string memory_refusal(const RunNeeds& needs) {
   const MemoryLimit limit = memory_limit(needs.sharing);
@@ -117,10 +112,12 @@ std::int64_t search_stack_bytes(KernelPath path) noexcept {
   // The frames of the driver, the phases, the kernels, the C library's printing and the runtime,
   // and the thread's own data that the threads' library keeps at the top of its stack.
   constexpr std::int64_t frames = std::int64_t{16} * 1024;
-  // The pair phase's group of blocks and its block scan's bounds of matching columns per row,
-  // sized for the largest group of any tuning; the literal loops keep neither.
+  // The pair phase's group of blocks, its block scan's bounds of matching columns per row, sized
+  // for the largest group of any tuning, and the filter keys of the largest tile; the literal
+  // loops keep none of them.
   constexpr std::int64_t block_scan =
-      std::int64_t{kMaxGroupBlocks} * (2 * kRowBlock + 1) * std::int64_t{sizeof(std::int64_t)};
+      std::int64_t{kMaxGroupBlocks} * (2 * kRowBlock + 1) * std::int64_t{sizeof(std::int64_t)} +
+      kMaxTileColumns * std::int64_t{sizeof(std::uint16_t)};
   return path == KernelPath::literal ? frames : frames + block_scan;
 }
 

@@ -3,7 +3,6 @@
 // AVX2 instruction can leak into another path through the linker's choice of one copy.
 #include <immintrin.h>
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -15,6 +14,8 @@ namespace friendly {
 
 namespace {
 
+#include "paths/divisor_lanes.inc"
+#include "paths/lane_masks.inc"
 #include "paths/work_tally.inc"
 
 // The stepping kernel's lanes are Vectors vectors of eight (the tuning's avx2_vectors):
@@ -109,6 +110,44 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   return next_divisor_dividing<KernelPath::portable>(n, f, to);
 }
 
+// The quotients of n and eight candidates f, truncated: in single precision below 2^24, else in
+// double precision, either of which truncates to the integer quotient (see dividing).
+__m256i quotients(std::int32_t n, __m256i f) {
+  if (n < (1 << 24))
+    return _mm256_cvttps_epi32(
+        _mm256_div_ps(_mm256_set1_ps(static_cast<float>(n)), _mm256_cvtepi32_ps(f)));
+  const __m256d number = _mm256_set1_pd(static_cast<double>(n));
+  const __m128i low =
+      _mm256_cvttpd_epi32(_mm256_div_pd(number, _mm256_cvtepi32_pd(_mm256_castsi256_si128(f))));
+  const __m128i high = _mm256_cvttpd_epi32(
+      _mm256_div_pd(number, _mm256_cvtepi32_pd(_mm256_extracti128_si256(f, 1))));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+}
+
+// divisors_dividing eight candidates at a time, every divisor's cofactor its quotient; lanes
+// past `to` are left out.
+std::int32_t divisors(std::int32_t n, std::int32_t from, std::int32_t to,
+                      std::int64_t& sum) noexcept {
+  FRIENDLY_ASSERT(2 <= from && from <= to && std::int64_t{to - 1} * (to - 1) <= n);
+  alignas(32) std::int32_t quotient[8];
+  std::int32_t cofactor = n;
+  const __m256i number = _mm256_set1_epi32(n);
+  for (std::int32_t f = from; f < to; f += 8) {
+    const __m256i candidates =
+        _mm256_add_epi32(_mm256_set1_epi32(f), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m256i q = quotients(n, candidates);
+    const __m256i hit = _mm256_cmpeq_epi32(_mm256_mullo_epi32(q, candidates), number);
+    const auto hits = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(hit))) &
+                      static_cast<std::uint32_t>(first_lanes(to - f, 8));
+    if (hits == 0) continue;
+    _mm256_store_si256(reinterpret_cast<__m256i*>(quotient), q);
+    cofactor = add_divisors(f, hits, quotient, sum, cofactor);
+  }
+  WorkTally tally;
+  tally.tests = to - from;
+  return cofactor;
+}
+
 // The first divisor of n in [from, to), or to, by stepping the remainders in 8 Vectors
 // segments.
 template <int Vectors>
@@ -159,17 +198,20 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   return next_divisor_stepping<KernelPath::portable>(n, from + kStepLanes * segment, to);
 }
 
-// The stepping kernel of each tuning of the table, in its order.
+// The stepping kernel of each tuning of the table, in its order: a plain array, whose reads are
+// this path's own code (std::array's, unoptimised, would be shared symbols).
+struct Steppings {
+  StepKernel kernels[kTuningCount];
+};
 template <std::size_t... Tuning>
-constexpr std::array<StepKernel, kTuningCount> steppings(std::index_sequence<Tuning...> /*rows*/) {
-  return {&stepping<kTunings[Tuning].avx2_vectors>...};
+constexpr Steppings steppings(std::index_sequence<Tuning...> /*rows*/) {
+  return {{&stepping<kTunings[Tuning].avx2_vectors>...}};
 }
-constexpr std::array<StepKernel, kTuningCount> kSteppings =
-    steppings(std::make_index_sequence<kTuningCount>{});
+constexpr Steppings kSteppings = steppings(std::make_index_sequence<kTuningCount>{});
 
 // The stepping kernel of the tuning.
 StepKernel tuned(std::size_t tuning) noexcept {
-  return kSteppings[tuning < kTuningCount ? tuning : 0];
+  return kSteppings.kernels[tuning < kTuningCount ? tuning : 0];
 }
 
 // Lane operations for 32-bit and 64-bit elements.
@@ -190,92 +232,61 @@ __m256i load(const Ratio* p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
-// The low 16 bits of the 16 elements from p on, in some fixed order.
-__m256i low_halves(const std::int32_t* p) {
-  // Even 16-bit lanes from the first eight elements, odd ones from the next eight.
-  const __m256i a = load(p);
-  const __m256i b = _mm256_slli_epi32(load(p + 8), 16);
-  return _mm256_blend_epi16(a, b, 0xAA);
+// Sixteen 16-bit keys to a vector, and the pair filter's operations on them.
+using KeyVector = __m256i;
+constexpr std::int64_t kKeyLanes = 16;
+KeyVector load_keys(const std::uint16_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
-__m256i low_halves(const std::int64_t* p) {
-  // The four vectors' low halves go to 16-bit lanes 4k, 4k + 1, 4k + 2 and 4k + 3.
-  const __m256i a = load(p);
-  const __m256i b = _mm256_slli_epi64(load(p + 4), 16);
-  const __m256i c = _mm256_slli_epi64(load(p + 8), 32);
-  const __m256i d = _mm256_slli_epi64(load(p + 12), 48);
-  return _mm256_blend_epi16(_mm256_blend_epi16(a, b, 0x22), _mm256_blend_epi16(c, d, 0x88), 0xCC);
+KeyVector broadcast_key(std::uint16_t key) {
+  return _mm256_set1_epi16(static_cast<short>(key));
+}
+// Per column of a load, the least exclusive or of its key with the rows': 0 where it equals
+// some row's. (A tree of minima, as the AVX-512 path takes, needs more registers than AVX2 has
+// beside the rows' keys.)
+using KeyHits = __m256i;
+KeyHits key_hits(KeyVector columns, const KeyVector (&row)[kMatchRows]) {
+  KeyHits least = _mm256_xor_si256(columns, row[0]);
+  for (int r = 1; r < kMatchRows; ++r)
+    least = _mm256_min_epu16(least, _mm256_xor_si256(columns, row[r]));
+  return least;
+}
+// True where either load has a column whose key equals some row's.
+bool any_hit(KeyHits a, KeyHits b) {
+  const __m256i zero = _mm256_cmpeq_epi16(_mm256_min_epu16(a, b), _mm256_setzero_si256());
+  return _mm256_testz_si256(zero, zero) == 0;
+}
+// Bit k set where column k's key equals some row's.
+std::uint32_t hit_lanes(KeyHits hits) {
+  // Packing repeats each 128-bit half's eight words as bytes, so the byte mask holds columns 0-7
+  // in bits 0-7 and columns 8-15 in bits 16-23.
+  const __m256i zero = _mm256_cmpeq_epi16(hits, _mm256_setzero_si256());
+  const auto bytes =
+      static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(zero, zero)));
+  return (bytes & 0xFFU) | (bytes >> 8 & 0xFF00U);
 }
 
-// matching_rows for the 16 columns from j on, all after the block's rows, in full.
+// Bit r set where row r of the kMatchRows rows' ratios (aligned to 32 bytes) is numerator /
+// denominator.
 template <typename Ratio>
-std::uint32_t matching_rows_step(const Ratio* numerators, const Ratio* denominators,
-                                 std::int64_t first_row, std::int64_t rows, std::int64_t j) {
-  constexpr std::int64_t kLanes = 32 / sizeof(Ratio);
-  constexpr std::size_t kVectors = sizeof(Ratio) / 2;  // 16 columns
-  __m256i column_numerators[kVectors];
-  __m256i column_denominators[kVectors];
-  for (std::size_t v = 0; v < kVectors; ++v) {
-    const std::int64_t column = j + static_cast<std::int64_t>(v) * kLanes;
-    column_numerators[v] = load(numerators + column);
-    column_denominators[v] = load(denominators + column);
+std::uint32_t rows_equal(const Ratio* numerators, const Ratio* denominators, Ratio numerator,
+                         Ratio denominator) {
+  constexpr int kLanes = 32 / sizeof(Ratio);
+  const __m256i wanted_numerator = broadcast(numerator);
+  const __m256i wanted_denominator = broadcast(denominator);
+  std::uint32_t equal = 0;
+  for (int v = 0; v < kMatchRows / kLanes; ++v) {
+    const __m256i both =
+        _mm256_and_si256(equal_lanes(load(numerators + v * kLanes), wanted_numerator, Ratio{}),
+                         equal_lanes(load(denominators + v * kLanes), wanted_denominator, Ratio{}));
+    const auto lanes = sizeof(Ratio) == 4 ? _mm256_movemask_ps(_mm256_castsi256_ps(both))
+                                          : _mm256_movemask_pd(_mm256_castsi256_pd(both));
+    equal |= static_cast<std::uint32_t>(lanes) << v * kLanes;
   }
-  std::uint32_t found = 0;
-  for (std::int64_t r = 0; r < rows; ++r) {
-    const __m256i numerator = broadcast(numerators[first_row + r]);
-    const __m256i denominator = broadcast(denominators[first_row + r]);
-    __m256i equal = _mm256_setzero_si256();
-    for (std::size_t v = 0; v < kVectors; ++v) {
-      equal = _mm256_or_si256(
-          equal, _mm256_and_si256(equal_lanes(column_numerators[v], numerator, Ratio{}),
-                                  equal_lanes(column_denominators[v], denominator, Ratio{})));
-    }
-    if (!_mm256_testz_si256(equal, equal)) found |= 1U << r;
-  }
-  return found;
+  return equal;
 }
 
-template <typename Ratio>
-std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denominators,
-                                   std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                                   std::int64_t to) noexcept {
-  FRIENDLY_ASSERT(0 <= first_row && 0 <= rows && rows <= kRowBlock);
-  // Columns inside the block (where j > i decides) go to the exact portable kernel.
-  const std::int64_t block_end = first_row + rows;
-  const std::int64_t after = from > block_end ? from : block_end;
-  std::uint32_t found = matching_rows<KernelPath::portable>(numerators, denominators, first_row,
-                                                            rows, from, to < after ? to : after);
-  if (rows <= 0) return found;
-
-  // Sixteen columns at a time against the block's eight rows (missing rows repeat the last
-  // one), on the numerators' low 16 bits first: sixteen comparisons per instruction. Equal
-  // numerators have equal low bits, so only a step with an equal low half can hold a match, and
-  // there the columns are compared in full. Such steps are not rare (one in sixty on the numbers
-  // up to 100000, mostly equal numerators over other denominators), so that check is vector
-  // code too.
-  constexpr std::int64_t kStep = 16;
-  __m256i row[kRowBlock];
-  for (int r = 0; r < kRowBlock; ++r) {
-    const Ratio x = numerators[first_row + (r < rows ? r : rows - 1)];
-    row[r] = _mm256_set1_epi16(static_cast<short>(x & 0xFFFF));
-  }
-  std::int64_t j = after;
-  WorkTally tally;
-  for (; to - j >= kStep; j += kStep) {
-    tally.comparisons += rows * kStep;
-    // Where a row's low half equals a column's, their exclusive or is 0, and so is the least
-    // over the rows. (Equality masks would do as well, but clang 14 turns their union into
-    // byte shuffles.)
-    const __m256i column = low_halves(numerators + j);
-    __m256i least = _mm256_xor_si256(column, row[0]);
-    for (int r = 1; r < kRowBlock; ++r)
-      least = _mm256_min_epu16(least, _mm256_xor_si256(column, row[r]));
-    const __m256i equal = _mm256_cmpeq_epi16(least, _mm256_setzero_si256());
-    if (!_mm256_testz_si256(equal, equal))
-      found |= matching_rows_step(numerators, denominators, first_row, rows, j);
-  }
-  return found |
-         matching_rows<KernelPath::portable>(numerators, denominators, first_row, rows, j, to);
-}
+#include "paths/pair_filter.inc"
 
 template <typename Ratio>
 std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
@@ -301,6 +312,7 @@ std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The avx2 path's kernels.
-FRIENDLY_PATH_KERNELS(KernelPath::avx2, dividing, tuned, matching_rows_vector, find_equal_vector)
+FRIENDLY_PATH_KERNELS(KernelPath::avx2, dividing, divisors, tuned, matching_rows_vector,
+                      find_equal_vector)
 
 }  // namespace friendly

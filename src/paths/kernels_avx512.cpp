@@ -13,7 +13,6 @@
 #pragma GCC diagnostic pop
 #endif
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -25,6 +24,7 @@ namespace friendly {
 
 namespace {
 
+#include "paths/divisor_lanes.inc"
 #include "paths/lane_masks.inc"
 #include "paths/work_tally.inc"
 
@@ -34,8 +34,6 @@ namespace {
 // segment worth the lanes' setup; shorter stretches are tested by division, sixteen
 // (or, from 2^24 on, eight) candidates at a time.
 constexpr std::int32_t kMinSegment = 8;
-// The block's rows fill one vector of eight lanes (block_rows).
-static_assert(kRowBlock == 8);
 
 // True where |n| < 2^24, so that single precision holds n and its quotients exactly.
 inline bool single_precision(std::int32_t n) {
@@ -180,6 +178,27 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   }
   return to;
 }
+
+// divisors_dividing by the quotients that start_lanes divides for sixteen candidates at a time,
+// every divisor's cofactor its quotient.
+std::int32_t divisors(std::int32_t n, std::int32_t from, std::int32_t to,
+                      std::int64_t& sum) noexcept {
+  FRIENDLY_ASSERT(2 <= from && from <= to && std::int64_t{to - 1} * (to - 1) <= n);
+  std::int32_t cofactor = n;
+  alignas(64) std::int32_t quotient[16];
+  const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  for (std::int32_t f = from; f < to; f += 16) {
+    const Lanes divided = start_lanes(n, _mm512_add_epi32(_mm512_set1_epi32(f), lane));
+    const auto valid = static_cast<__mmask16>(first_lanes(to - f, 16));
+    const std::uint32_t hits = _mm512_mask_testn_epi32_mask(valid, divided.r, divided.r);
+    if (hits == 0) continue;
+    _mm512_store_si512(quotient, divided.q);
+    cofactor = add_divisors(f, hits, quotient, sum, cofactor);
+  }
+  WorkTally tally;
+  tally.tests = to - from;
+  return cofactor;
+}
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
@@ -302,18 +321,21 @@ std::int32_t stepping(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   return stepping<Vectors, Stretch, Split>(n, start, start + segment + (lane < longer ? 1 : 0));
 }
 
-// The stepping kernel of each tuning of the table, in its order.
+// The stepping kernel of each tuning of the table, in its order: a plain array, whose reads are
+// this path's own code (std::array's, unoptimised, would be shared symbols).
+struct Steppings {
+  StepKernel kernels[kTuningCount];
+};
 template <std::size_t... Tuning>
-constexpr std::array<StepKernel, kTuningCount> steppings(std::index_sequence<Tuning...> /*rows*/) {
-  return {&stepping<kTunings[Tuning].avx512_vectors, kTunings[Tuning].avx512_stretch,
-                    kTunings[Tuning].avx512_split != 0>...};
+constexpr Steppings steppings(std::index_sequence<Tuning...> /*rows*/) {
+  return {{&stepping<kTunings[Tuning].avx512_vectors, kTunings[Tuning].avx512_stretch,
+                     kTunings[Tuning].avx512_split != 0>...}};
 }
-constexpr std::array<StepKernel, kTuningCount> kSteppings =
-    steppings(std::make_index_sequence<kTuningCount>{});
+constexpr Steppings kSteppings = steppings(std::make_index_sequence<kTuningCount>{});
 
 // The stepping kernel of the tuning.
 StepKernel tuned(std::size_t tuning) noexcept {
-  return kSteppings[tuning < kTuningCount ? tuning : 0];
+  return kSteppings.kernels[tuning < kTuningCount ? tuning : 0];
 }
 
 // Lane operations for 32-bit and 64-bit elements: sixteen or eight to a 512-bit vector, and the
@@ -349,151 +371,59 @@ std::uint64_t equal_lanes(__m512i a, __m512i b, std::int64_t /*element*/) {
   return _mm512_cmpeq_epi64_mask(a, b);
 }
 
-// The block's rows, the first `rows` of eight, in one vector each of numerators and
-// denominators.
-struct BlockRows {
-  __mmask8 rows;
-  __m256i numerators;
-  __m256i denominators;
-};
-struct WideBlockRows {
-  __mmask8 rows;
-  __m512i numerators;
-  __m512i denominators;
-};
-BlockRows block_rows(const std::int32_t* numerators, const std::int32_t* denominators,
-                     std::int64_t rows) {
-  const auto mask = static_cast<__mmask8>(first_lanes(rows, 8));
-  return {mask, _mm256_maskz_loadu_epi32(mask, numerators),
-          _mm256_maskz_loadu_epi32(mask, denominators)};
+// Thirty-two 16-bit keys to a vector, and the pair filter's operations on them.
+using KeyVector = __m512i;
+constexpr std::int64_t kKeyLanes = 32;
+KeyVector load_keys(const std::uint16_t* p) {
+  return _mm512_loadu_si512(p);
 }
-WideBlockRows block_rows(const std::int64_t* numerators, const std::int64_t* denominators,
-                         std::int64_t rows) {
-  const auto mask = static_cast<__mmask8>(first_lanes(rows, 8));
-  return {mask, _mm512_maskz_loadu_epi64(mask, numerators),
-          _mm512_maskz_loadu_epi64(mask, denominators)};
+KeyVector broadcast_key(std::uint16_t key) {
+  return _mm512_set1_epi16(static_cast<short>(key));
 }
-
-// Bit r set where row r of the block has the ratio numerator / denominator.
-std::uint32_t rows_equal_to(const BlockRows& block, std::int32_t numerator,
-                            std::int32_t denominator) {
-  const __mmask8 equal =
-      _mm256_mask_cmpeq_epi32_mask(block.rows, block.numerators, _mm256_set1_epi32(numerator));
-  return _mm256_mask_cmpeq_epi32_mask(equal, block.denominators, _mm256_set1_epi32(denominator));
-}
-std::uint32_t rows_equal_to(const WideBlockRows& block, std::int64_t numerator,
-                            std::int64_t denominator) {
-  const __mmask8 equal =
-      _mm512_mask_cmpeq_epi64_mask(block.rows, block.numerators, _mm512_set1_epi64(numerator));
-  return _mm512_mask_cmpeq_epi64_mask(equal, block.denominators, _mm512_set1_epi64(denominator));
-}
-
-// The low 16 bits of the 32 elements from p on, element word_column(w) at word w: the even
-// words hold elements 0 to 15, the odd ones 16 to 31. A shift and a blend of two vectors of
-// 32-bit elements (a 64-bit element's low half first gathered by a dword permute, a single
-// micro-op) keep the word permute, three on the shuffle port, out of the loop.
-__m512i low_halves(__m512i first, __m512i second) {
-  return _mm512_mask_blend_epi16(0xAAAAAAAA, first, _mm512_slli_epi32(second, 16));
-}
-__m512i low_dwords(__m512i a, __m512i b) {
-  const __m512i even_dwords =
-      _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
-  return _mm512_permutex2var_epi32(a, even_dwords, b);
-}
-__m512i low_halves(__m512i a, __m512i b, __m512i c, __m512i d) {
-  return low_halves(low_dwords(a, b), low_dwords(c, d));
-}
-__m512i low_halves(const std::int32_t* p) {
-  return low_halves(load(p), load(p + 16));
-}
-__m512i low_halves(const std::int64_t* p) {
-  return low_halves(load(p), load(p + 8), load(p + 16), load(p + 24));
-}
-// The same for the first `count` (<= 32) elements, the others 0.
-__m512i low_halves(const std::int32_t* p, std::int64_t count) {
-  return low_halves(load(p, count), load(p + 16, count - 16));
-}
-__m512i low_halves(const std::int64_t* p, std::int64_t count) {
-  return low_halves(load(p, count), load(p + 8, count - 8), load(p + 16, count - 16),
-                    load(p + 24, count - 24));
-}
-
-// The element of low_halves' word w.
-int word_column(int w) {
-  return (w >> 1) + ((w & 1) << 4);
-}
-
-// The words of low_halves that hold the first `count` (<= 32) elements.
-std::uint32_t column_words(std::int64_t count) {
-  std::uint32_t words = 0;
-  for (int w = 0; w < 32; ++w) {
-    if (word_column(w) < count) words |= 1U << w;
+// Per column of a load, the least exclusive or of its key with the rows' (0 where it equals
+// some row's), taken as a tree: the rows' minima in pairs, then pairs of those.
+using KeyHits = __m512i;
+KeyHits key_hits(KeyVector columns, const KeyVector (&row)[kMatchRows]) {
+  KeyHits least[kMatchRows / 2];
+  for (int r = 0; r < kMatchRows / 2; ++r) {
+    least[r] = _mm512_min_epu16(_mm512_xor_si512(columns, row[2 * r]),
+                                _mm512_xor_si512(columns, row[2 * r + 1]));
   }
-  return words;
+  for (int width = kMatchRows / 4; width > 0; width /= 2) {
+    for (int r = 0; r < width; ++r)
+      least[r] = _mm512_min_epu16(least[r], least[r + width]);
+  }
+  return least[0];
+}
+// True where either load has a column whose key equals some row's.
+bool any_hit(KeyHits a, KeyHits b) {
+  const __m512i least = _mm512_min_epu16(a, b);
+  return _mm512_testn_epi16_mask(least, least) != 0;
+}
+// Bit k set where column k's key equals some row's.
+std::uint32_t hit_lanes(KeyHits hits) {
+  return _mm512_testn_epi16_mask(hits, hits);
 }
 
-// The least exclusive or of the 32 columns' low halves with the rows': 0 where a column's equals
-// some row's.
-__m512i least_difference(__m512i columns, const __m512i (&row)[kRowBlock]) {
-  __m512i least = _mm512_xor_si512(columns, row[0]);
-  for (int r = 1; r < kRowBlock; ++r)
-    least = _mm512_min_epu16(least, _mm512_xor_si512(columns, row[r]));
-  return least;
-}
-
-// Bit c set where word c of v is 0.
-std::uint32_t zero_words(__m512i v) {
-  return _mm512_cmpeq_epi16_mask(v, _mm512_setzero_si512());
-}
-
+// Bit r set where row r of the kMatchRows rows' ratios (aligned to 64 bytes) is numerator /
+// denominator.
 template <typename Ratio>
-std::uint32_t matching_rows_vector(const Ratio* numerators, const Ratio* denominators,
-                                   std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                                   std::int64_t to) noexcept {
-  FRIENDLY_ASSERT(0 <= first_row && 0 <= rows && rows <= kRowBlock);
-  // Columns inside the block (where j > i decides) go to the exact portable kernel.
-  const std::int64_t block_end = first_row + rows;
-  const std::int64_t after = from > block_end ? from : block_end;
-  std::uint32_t found = matching_rows<KernelPath::portable>(numerators, denominators, first_row,
-                                                            rows, from, to < after ? to : after);
-  if (rows <= 0) return found;
-
-  // Thirty-two columns to a vector against the block's eight rows (missing rows repeat the last
-  // one), on the numerators' low 16 bits: thirty-two comparisons per instruction, two vectors per
-  // step. Only a column whose low half equals some row's can hold a match, and each such column
-  // is compared in full with all the rows at once.
-  constexpr std::int64_t kVector = 32;
-  __m512i row[kRowBlock];
-  for (int r = 0; r < kRowBlock; ++r) {
-    const Ratio x = numerators[first_row + (r < rows ? r : rows - 1)];
-    row[r] = _mm512_set1_epi16(static_cast<short>(x & 0xFFFF));
+std::uint32_t rows_equal(const Ratio* numerators, const Ratio* denominators, Ratio numerator,
+                         Ratio denominator) {
+  constexpr std::int64_t kLanes = lanes_of(Ratio{});
+  const __m512i wanted_numerator = broadcast(numerator);
+  const __m512i wanted_denominator = broadcast(denominator);
+  std::uint32_t equal = 0;
+  for (std::int64_t v = 0; v < kMatchRows / kLanes; ++v) {
+    const std::uint64_t both =
+        equal_lanes(load(numerators + v * kLanes), wanted_numerator, Ratio{}) &
+        equal_lanes(load(denominators + v * kLanes), wanted_denominator, Ratio{});
+    equal |= static_cast<std::uint32_t>(both << v * kLanes);
   }
-  const auto block = block_rows(numerators + first_row, denominators + first_row, rows);
-  const auto check = [&](std::int64_t j, std::uint32_t candidates) {
-    for (; candidates != 0; candidates &= candidates - 1) {
-      const std::int64_t column = j + word_column(__builtin_ctz(candidates));
-      found |= rows_equal_to(block, numerators[column], denominators[column]);
-    }
-  };
-  std::int64_t j = after;
-  WorkTally tally;
-  for (; to - j >= 2 * kVector; j += 2 * kVector) {
-    tally.comparisons += rows * 2 * kVector;
-    const __m512i low = least_difference(low_halves(numerators + j), row);
-    const __m512i high = least_difference(low_halves(numerators + j + kVector), row);
-    if (zero_words(_mm512_min_epu16(low, high)) == 0) continue;
-    check(j, zero_words(low));
-    check(j + kVector, zero_words(high));
-  }
-  // The last columns, fewer than 64, in masked vectors.
-  for (; j < to; j += kVector) {
-    const std::int64_t count = to - j < kVector ? to - j : kVector;
-    tally.comparisons += rows * count;
-    const std::uint32_t valid = column_words(count);
-    check(j, zero_words(least_difference(low_halves(numerators + j, count), row)) & valid);
-  }
-  return found;
+  return equal;
 }
+
+#include "paths/pair_filter.inc"
 
 template <typename Ratio>
 std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
@@ -524,6 +454,7 @@ std::int64_t find_equal_vector(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The avx512 path's kernels.
-FRIENDLY_PATH_KERNELS(KernelPath::avx512, dividing, tuned, matching_rows_vector, find_equal_vector)
+FRIENDLY_PATH_KERNELS(KernelPath::avx512, dividing, divisors, tuned, matching_rows_vector,
+                      find_equal_vector)
 
 }  // namespace friendly

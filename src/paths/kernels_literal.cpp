@@ -24,6 +24,22 @@ std::int32_t first_divisor(std::int32_t n, std::int32_t from, std::int32_t to) n
   return f;
 }
 
+// divisors_dividing as the literal loop tests: n % f for every candidate, n / f for each divisor.
+std::int32_t divisors_literal(std::int32_t n, std::int32_t from, std::int32_t to,
+                              std::int64_t& sum) noexcept {
+  FRIENDLY_ASSERT(2 <= from && from <= to && std::int64_t{to - 1} * (to - 1) <= n);
+  WorkTally tally;
+  tally.tests = to - from;
+  std::int32_t limit = n;
+  for (std::int32_t f = from; f < to; ++f) {
+    if (n % f != 0) continue;
+    limit = n / f;
+    sum += std::int64_t{f} + limit;
+    if (limit == f) sum -= f;
+  }
+  return limit;
+}
+
 // first_divisor, where stepping's precondition holds.
 std::int32_t stepping_literal(std::int32_t n, std::int32_t from, std::int32_t to) noexcept {
   FRIENDLY_ASSERT(std::int64_t{from} * from >= n);
@@ -37,13 +53,15 @@ StepKernel any_tuning(std::size_t /*tuning*/) noexcept {
 
 template <typename Ratio>
 std::uint32_t matching_rows_literal(const Ratio* numerators, const Ratio* denominators,
-                                    std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                                    const std::int64_t* row_indices,
+                                    const std::uint16_t* /*row_keys*/, std::int64_t rows,
+                                    const std::uint16_t* /*keys*/, std::int64_t from,
                                     std::int64_t to) noexcept {
-  FRIENDLY_ASSERT(0 <= first_row && 0 <= rows && rows <= kRowBlock);
+  FRIENDLY_ASSERT(0 <= rows && rows <= kMatchRows);
   WorkTally tally;
   std::uint32_t found = 0;
   for (std::int64_t r = 0; r < rows; ++r) {
-    const std::int64_t i = first_row + r;
+    const std::int64_t i = row_indices[r];
     for (std::int64_t j = from > i + 1 ? from : i + 1; j < to; ++j) {
       ++tally.comparisons;
       if (numerators[i] == numerators[j] && denominators[i] == denominators[j]) found |= 1U << r;
@@ -64,7 +82,7 @@ std::int64_t find_equal_literal(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The literal path's kernels.
-FRIENDLY_PATH_KERNELS(KernelPath::literal, first_divisor, any_tuning, matching_rows_literal,
-                      find_equal_literal)
+FRIENDLY_PATH_KERNELS(KernelPath::literal, first_divisor, divisors_literal, any_tuning,
+                      matching_rows_literal, find_equal_literal)
 
 }  // namespace friendly

@@ -19,6 +19,25 @@ std::int32_t dividing(std::int32_t n, std::int32_t from, std::int32_t to) noexce
   return next_divisor_dividing<KernelPath::literal>(n, from, to);
 }
 
+// divisors_dividing by one division per candidate, each divisor's cofactor its quotient; the
+// divisions of successive candidates do not wait on each other.
+std::int32_t divisors(std::int32_t n, std::int32_t from, std::int32_t to,
+                      std::int64_t& sum) noexcept {
+  FRIENDLY_ASSERT(2 <= from && from <= to && std::int64_t{to - 1} * (to - 1) <= n);
+  std::int32_t cofactor = n;
+  std::int32_t f = from;
+  for (; f < to; ++f) {
+    const std::int32_t q = n / f;
+    if (q * f == n) {
+      sum += q == f ? f : std::int64_t{f} + q;
+      cofactor = q;
+    }
+  }
+  WorkTally tally;
+  tally.tests = f - from;
+  return cofactor;
+}
+
 // Lanes of the stepping kernel: independent segments, so the 4-cycle chain of one remainder
 // update overlaps with the others.
 constexpr std::int32_t kStepLanes = 16;
@@ -96,17 +115,17 @@ StepKernel any_tuning(std::size_t /*tuning*/) noexcept {
   return stepping;
 }
 
-// Columns per chunk of the numerator filter.
+// Columns per chunk of the key filter.
 constexpr std::int64_t kChunk = 64;
 
 // matching_rows by testing every (row, column) pair in full; compared counts the pairs.
 template <typename Ratio>
 std::uint32_t matching_rows_exact(const Ratio* numerators, const Ratio* denominators,
-                                  std::int64_t first_row, std::int64_t rows, std::int64_t from,
-                                  std::int64_t to, Count& compared) noexcept {
+                                  const std::int64_t* row_indices, std::int64_t rows,
+                                  std::int64_t from, std::int64_t to, Count& compared) noexcept {
   std::uint32_t found = 0;
   for (std::int64_t r = 0; r < rows; ++r) {
-    const std::int64_t i = first_row + r;
+    const std::int64_t i = row_indices[r];
     bool equal = false;
     for (std::int64_t j = from > i + 1 ? from : i + 1; j < to; ++j) {
       ++compared;
@@ -117,39 +136,68 @@ std::uint32_t matching_rows_exact(const Ratio* numerators, const Ratio* denomina
   return found;
 }
 
+// matching_rows over the columns [from, to) after every row, each pair in full where the keys
+// (row_key[r], keys[j - from]) are equal: a second look at pairs that the filter compared.
+template <typename Ratio>
+std::uint32_t matching_rows_keyed(const Ratio* numerators, const Ratio* denominators,
+                                  const std::int64_t* row_indices, const std::uint16_t* row_key,
+                                  std::int64_t rows, const std::uint16_t* keys, std::int64_t from,
+                                  std::int64_t to) noexcept {
+  std::uint32_t found = 0;
+  for (std::int64_t r = 0; r < rows; ++r) {
+    const std::int64_t i = row_indices[r];
+    for (std::int64_t j = from; j < to; ++j) {
+      if (keys[j - from] == row_key[r] && numerators[i] == numerators[j] &&
+          denominators[i] == denominators[j]) {
+        found |= 1U << r;
+        break;
+      }
+    }
+  }
+  return found;
+}
+
+// Bits set where some key of the kChunk columns from keys equals one of the rows' keys.
+std::uint32_t chunk_hits(const std::uint16_t* keys, const std::uint16_t (&row_key)[kMatchRows]) {
+  std::uint16_t equal = 0;
+  for (std::int64_t j = 0; j < kChunk; ++j) {
+    for (const std::uint16_t key : row_key)
+      equal |= static_cast<std::uint16_t>(keys[j] == key);
+  }
+  return equal;
+}
+
 template <typename Ratio>
 std::uint32_t matching_rows_chunked(const Ratio* numerators, const Ratio* denominators,
-                                    std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                                    const std::int64_t* row_indices, const std::uint16_t* row_keys,
+                                    std::int64_t rows, const std::uint16_t* keys, std::int64_t from,
                                     std::int64_t to) noexcept {
-  FRIENDLY_ASSERT(0 <= first_row && 0 <= rows && rows <= kRowBlock);
-  // Columns inside the block (where j > i decides), then those after it, which every row has.
-  const std::int64_t block_end = first_row + rows;
-  const std::int64_t after = from > block_end ? from : block_end;
+  FRIENDLY_ASSERT(0 <= rows && rows <= kMatchRows);
+  if (rows <= 0) return 0;
+  // Columns up to the last row (where j > i decides), then those after it, which every row has.
+  const std::int64_t last = row_indices[rows - 1] + 1;
+  const std::int64_t after = from > last ? from : last;
   WorkTally tally;
-  std::uint32_t found = matching_rows_exact(numerators, denominators, first_row, rows, from,
+  std::uint32_t found = matching_rows_exact(numerators, denominators, row_indices, rows, from,
                                             to < after ? to : after, tally.comparisons);
-  if (rows <= 0) return found;
 
-  // Numerator filter on the low 32 bits (the width of an SSE2 comparison), eight rows against
-  // each column; missing rows repeat the last row. A chunk that passes is compared in full (a
-  // second look at the same pairs, not counted again).
-  std::uint32_t row_numerators[kRowBlock];
-  for (std::int64_t r = 0; r < kRowBlock; ++r)
-    row_numerators[r] =
-        static_cast<std::uint32_t>(numerators[first_row + (r < rows ? r : rows - 1)]);
-  for (std::int64_t chunk = after; chunk < to; chunk += kChunk) {
-    const std::int64_t end = to - chunk < kChunk ? to : chunk + kChunk;
-    std::uint32_t equal = 0;
-    for (std::int64_t j = chunk; j < end; ++j) {
-      tally.comparisons += rows;
-      const auto value = static_cast<std::uint32_t>(numerators[j]);
-      for (const std::uint32_t row_numerator : row_numerators)
-        equal |= static_cast<std::uint32_t>(value == row_numerator);
+  // Key filter, every row against each column (missing rows repeat the last); a chunk that
+  // passes is compared in full where the keys are equal.
+  std::uint16_t row_key[kMatchRows];
+  for (std::int64_t r = 0; r < kMatchRows; ++r)
+    row_key[r] = row_keys[r < rows ? r : rows - 1];
+  std::int64_t chunk = after;
+  for (; to - chunk >= kChunk; chunk += kChunk) {
+    tally.comparisons += rows * kChunk;
+    if (chunk_hits(keys + (chunk - from), row_key) != 0) {
+      found |= matching_rows_keyed(numerators, denominators, row_indices, row_key, rows,
+                                   keys + (chunk - from), chunk, chunk + kChunk);
     }
-    if (equal != 0) {
-      Count again;
-      found |= matching_rows_exact(numerators, denominators, first_row, rows, chunk, end, again);
-    }
+  }
+  if (chunk < to) {
+    tally.comparisons += rows * (to - chunk);
+    found |= matching_rows_keyed(numerators, denominators, row_indices, row_key, rows,
+                                 keys + (chunk - from), chunk, to);
   }
   return found;
 }
@@ -174,7 +222,7 @@ std::int64_t find_equal_chunked(Ratio x, const Ratio* values, std::int64_t from,
 }  // namespace
 
 // The portable path's kernels.
-FRIENDLY_PATH_KERNELS(KernelPath::portable, dividing, any_tuning, matching_rows_chunked,
+FRIENDLY_PATH_KERNELS(KernelPath::portable, dividing, divisors, any_tuning, matching_rows_chunked,
                       find_equal_chunked)
 
 }  // namespace friendly

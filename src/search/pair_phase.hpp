@@ -27,28 +27,66 @@ void scan_row_literal(std::int64_t i, std::int64_t length, const Ratio* numerato
   if constexpr (kCountWork) count_work(0, 0, i + 1 < length ? length - i - 1 : 0);
 }
 
+// Most columns of a tile of the block scan: the bound of its keys on the stack.
+inline constexpr std::int64_t kMaxTileColumns = 16384;
+
+// The 16-bit key of a ratio, mixed from both halves, so that equal ratios have equal keys and
+// the ratios of a range's numbers, most of them small and even, rarely share one otherwise.
+template <typename Ratio>
+constexpr std::uint16_t filter_key(Ratio numerator, Ratio denominator) noexcept {
+  const auto fold = [](Ratio x) {
+    const auto bits = static_cast<std::uint64_t>(x);
+    return static_cast<std::uint32_t>(bits ^ bits >> 32);
+  };
+  const std::uint32_t mixed = fold(numerator) * 0x9E3779B1U + fold(denominator) * 0x85EBCA77U;
+  return static_cast<std::uint16_t>(mixed >> 16);
+}
+
 // The first pass of scan_blocks: for row r of block b, match_to[b][r] is 0 when it met no equal
 // ratio, else [match_from[b][r], match_to[b][r]) runs from the first to the end of the last
-// tile of columns where it met one.
+// tile of columns where it met one. Each tile's keys are computed once, and kMatchRows rows (two
+// blocks) are compared against them at a time.
 template <KernelPath Path, typename Ratio>
 void find_match_tiles(const std::int64_t* first_rows, int blocks, std::int64_t length,
                       const Ratio* numerators, const Ratio* denominators, std::int64_t tile_bytes,
                       std::int64_t (&match_from)[kMaxGroupBlocks][kRowBlock],
                       std::int64_t (&match_to)[kMaxGroupBlocks][kRowBlock]) noexcept {
-  const std::int64_t tile_columns = tile_bytes / static_cast<std::int64_t>(sizeof(Ratio));
+  constexpr int kCallBlocks = kMatchRows / kRowBlock;
+  const std::int64_t columns = tile_bytes / static_cast<std::int64_t>(sizeof(Ratio));
+  const std::int64_t tile_columns = columns < kMaxTileColumns ? columns : kMaxTileColumns;
+  std::uint16_t keys[kMaxTileColumns];
   for (std::int64_t tile = first_rows[0] + 1; tile < length; tile += tile_columns) {
     const std::int64_t tile_end = length - tile < tile_columns ? length : tile + tile_columns;
-    for (int b = 0; b < blocks; ++b) {
-      const std::int64_t first = first_rows[b];
-      if (tile_end <= first + 1) break;  // this block's columns, and later blocks', start later
-      const std::int64_t rows = length - first < kRowBlock ? length - first : kRowBlock;
-      for (std::uint32_t found =
-               matching_rows<Path>(numerators, denominators, first, rows, tile, tile_end);
-           found != 0; found &= found - 1) {
-        const int r = __builtin_ctz(found);
-        if (match_to[b][r] == 0) match_from[b][r] = tile;
-        match_to[b][r] = tile_end;
+    for (std::int64_t j = tile; j < tile_end; ++j)
+      keys[j - tile] = filter_key(numerators[j], denominators[j]);
+    for (int b = 0; b < blocks; b += kCallBlocks) {
+      // The rows of up to kCallBlocks blocks whose columns start in this tile (later blocks'
+      // start later); only the range's last block is cut, so row r is row r % kRowBlock of
+      // block b + r / kRowBlock.
+      std::int64_t row_indices[kMatchRows];
+      std::uint16_t row_keys[kMatchRows];
+      std::int64_t rows = 0;
+      int taken = 0;
+      for (; taken < kCallBlocks && b + taken < blocks; ++taken) {
+        const std::int64_t first = first_rows[b + taken];
+        if (tile_end <= first + 1) break;
+        const std::int64_t end = length - first < kRowBlock ? length : first + kRowBlock;
+        for (std::int64_t i = first; i < end; ++i) {
+          row_indices[rows] = i;
+          row_keys[rows++] = filter_key(numerators[i], denominators[i]);
+        }
       }
+      if (taken == 0) break;
+      for (std::uint32_t found = matching_rows<Path>(numerators, denominators, row_indices,
+                                                     row_keys, rows, keys, tile, tile_end);
+           found != 0; found &= found - 1) {
+        const int bit = __builtin_ctz(found);
+        const int block = b + bit / kRowBlock;
+        const int r = bit % kRowBlock;
+        if (match_to[block][r] == 0) match_from[block][r] = tile;
+        match_to[block][r] = tile_end;
+      }
+      if (taken < kCallBlocks) break;
     }
   }
 }

@@ -68,26 +68,27 @@ constexpr std::int64_t tests_below_limit(std::int32_t n, std::int32_t limit) noe
 std::int64_t divisor_sum_literal(std::int32_t n, std::int64_t& tests) noexcept;
 
 // Divisor sum of n with the same definition and the same set of candidate tests as
-// divisor_sum_literal, on Path's kernels: each test up to the square root by a division, each
-// above it by stepping the previous remainder with stepping (stepping_kernel<Path>). Path must
-// be available; tests as divisor_sum_literal's.
+// divisor_sum_literal, on Path's kernels: the candidates up to the square root in one pass of
+// divisions (divisors_dividing), where the limit only shrinks to the cofactor of the largest
+// divisor found, then each candidate above it by stepping the previous remainder with stepping
+// (stepping_kernel<Path>). Path must be available; tests as divisor_sum_literal's.
 template <KernelPath Path>
 std::int64_t divisor_sum_by_kernels(std::int32_t n, std::int64_t& tests,
                                     StepKernel stepping) noexcept {
   std::int64_t sum = std::int64_t{n} + 1;
   tests = 0;
   if (n <= 2) return sum;
+  // Each limit of the literal loop is the cofactor of a divisor below the root, at least the
+  // root, so every candidate up to the root is tested, and the limit after them is the cofactor
+  // of the largest. Above the root the loop goes on from one divisor to the next, each kernel
+  // call testing every candidate of its stretch (see kernels.hpp); a divisor there would be the
+  // cofactor of a larger divisor below the root, so the first call ends at the limit.
   const std::int32_t root = integer_root(n);
-  std::int32_t limit = n;
-  std::int32_t factor = 2;
-  // The literal loop, skipping from one divisor to the next: each kernel call tests every
-  // candidate of its stretch and returns the first divisor, where the limit shrinks exactly as
-  // in the literal loop. Candidates above the root can be stepped (see kernels.hpp).
+  std::int32_t limit = root >= 2 ? divisors_dividing<Path>(n, 2, root + 1, sum) : n;
+  std::int32_t factor = root + 1;
   while (factor < limit) {
-    const bool below_root = factor <= root;
-    const std::int32_t end = below_root && root + 1 < limit ? root + 1 : limit;
-    factor = below_root ? next_divisor_dividing<Path>(n, factor, end) : stepping(n, factor, end);
-    if (factor == end) continue;
+    factor = stepping(n, factor, limit);
+    if (factor == limit) break;
     limit = n / factor;
     sum += std::int64_t{factor} + limit;
     if (limit == factor) sum -= factor;

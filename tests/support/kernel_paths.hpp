@@ -147,13 +147,23 @@ inline std::int32_t next_divisor(KernelPath path, bool stepping, std::int32_t n,
   });
 }
 
+inline std::int32_t divisors_dividing(KernelPath path, std::int32_t n, std::int32_t from,
+                                      std::int32_t to, std::int64_t& sum) {
+  return friendly::on_path(path, [&](auto chosen) {
+    constexpr KernelPath Path = chosen;
+    return friendly::divisors_dividing<Path>(n, from, to, sum);
+  });
+}
+
 template <typename Ratio>
 std::uint32_t matching_rows(KernelPath path, const Ratio* numerators, const Ratio* denominators,
-                            std::int64_t first_row, std::int64_t rows, std::int64_t from,
+                            const std::int64_t* row_indices, const std::uint16_t* row_keys,
+                            std::int64_t rows, const std::uint16_t* keys, std::int64_t from,
                             std::int64_t to) {
   return friendly::on_path(path, [&](auto chosen) {
     constexpr KernelPath Path = chosen;
-    return friendly::matching_rows<Path>(numerators, denominators, first_row, rows, from, to);
+    return friendly::matching_rows<Path>(numerators, denominators, row_indices, row_keys, rows,
+                                         keys, from, to);
   });
 }
 
