@@ -19,6 +19,23 @@ namespace friendly {
 
 namespace {
 
+// CPUID's registers for leaf and subleaf; present is false, and the registers 0, where the
+// processor lacks the leaf.
+struct Cpuid {
+  unsigned eax = 0;
+  unsigned ebx = 0;
+  unsigned ecx = 0;
+  unsigned edx = 0;
+  bool present = false;
+};
+
+Cpuid cpuid(unsigned leaf, unsigned subleaf = 0) noexcept {
+  Cpuid r;
+  r.present = __get_cpuid_count(leaf, subleaf, &r.eax, &r.ebx, &r.ecx, &r.edx) != 0;
+  if (!r.present) r = Cpuid{};
+  return r;
+}
+
 // Bits of CPUID leaf 1 ECX, leaf 7 EBX and XCR0 that the features need.
 constexpr std::uint32_t kOsxsave = 1U << 27;
 constexpr std::uint32_t kAvx = 1U << 28;
@@ -58,16 +75,10 @@ FeatureSet decode_features(std::uint32_t leaf1_ecx, std::uint32_t leaf7_ebx,
 
 FeatureSet processor_features() noexcept {
   static const FeatureSet detected = [] {
-    unsigned eax = 0;
-    unsigned ebx = 0;
-    unsigned ecx = 0;
-    unsigned edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return FeatureSet{0};
-    const std::uint32_t leaf1_ecx = ecx;
-    const std::uint64_t xcr0 = (leaf1_ecx & kOsxsave) != 0 ? saved_states() : 0;
-    std::uint32_t leaf7_ebx = 0;
-    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0) leaf7_ebx = ebx;
-    return decode_features(leaf1_ecx, leaf7_ebx, xcr0);
+    const Cpuid leaf1 = cpuid(1);
+    if (!leaf1.present) return FeatureSet{0};
+    const std::uint64_t xcr0 = (leaf1.ecx & kOsxsave) != 0 ? saved_states() : 0;
+    return decode_features(leaf1.ecx, cpuid(7, 0).ebx, xcr0);
   }();
   return detected;
 }
@@ -154,17 +165,13 @@ ProcessorId decode_processor(std::string_view vendor, std::uint32_t leaf1_eax,
 
 ProcessorId this_processor() noexcept {
   static const ProcessorId processor = [] {
-    unsigned eax = 0;
-    unsigned ebx = 0;
-    unsigned ecx = 0;
-    unsigned edx = 0;
-    if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return ProcessorId{};
+    const Cpuid leaf0 = cpuid(0);
+    if (!leaf0.present) return ProcessorId{};
     char vendor[12] = {};
-    std::memcpy(vendor, &ebx, 4);
-    std::memcpy(vendor + 4, &edx, 4);
-    std::memcpy(vendor + 8, &ecx, 4);
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) eax = 0;
-    return decode_processor(std::string_view(vendor, sizeof vendor), eax,
+    std::memcpy(vendor, &leaf0.ebx, 4);
+    std::memcpy(vendor + 4, &leaf0.edx, 4);
+    std::memcpy(vendor + 8, &leaf0.ecx, 4);
+    return decode_processor(std::string_view(vendor, sizeof vendor), cpuid(1).eax,
                             core_caches().level1_data);
   }();
   return processor;
@@ -175,12 +182,11 @@ const std::string& processor_brand() {
     // The brand string of CPUID leaves 0x80000002 to 0x80000004, 16 bytes each, padded with
     // blanks or zeros on either side.
     unsigned words[12] = {};
-    for (std::size_t leaf = 0; leaf < 3; ++leaf) {
-      unsigned* const word = words + 4 * leaf;
-      if (__get_cpuid(0x80000002U + static_cast<unsigned>(leaf), word, word + 1, word + 2,
-                      word + 3) == 0) {
-        return std::string("unknown");
-      }
+    for (unsigned leaf = 0; leaf < 3; ++leaf) {
+      const Cpuid part = cpuid(0x80000002U + leaf);
+      if (!part.present) return std::string("unknown");
+      const unsigned registers[4] = {part.eax, part.ebx, part.ecx, part.edx};
+      std::memcpy(words + 4 * leaf, registers, sizeof registers);
     }
     char text[sizeof words + 1] = {};
     std::memcpy(text, words, sizeof words);
