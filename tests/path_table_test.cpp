@@ -267,8 +267,8 @@ TEST(Names, PathsAndTuningsAreTakenOnlyByTheirWholeNames) {
     return std::vector<std::string>{name + " ", name + "x", " " + name, name + "\n",
                                     name.substr(0, name.size() - 1)};
   };
-  for (std::size_t k = 0; k < friendly::kTuningCount; ++k) {
-    for (const std::string& miss : near_misses(friendly::kTunings[k].name))
+  for (const friendly::Tuning& tuning : friendly::kTunings) {
+    for (const std::string& miss : near_misses(tuning.name))
       EXPECT_EQ(friendly::tuning_named(miss), friendly::kTuningCount) << "'" << miss << "'";
   }
   std::vector<std::string> paths = {friendly::kGpuName};

@@ -61,7 +61,8 @@ TEST(StretchRetests, AFailedStretchIsRetestedWholeByEveryLaneOfItsVector) {
     ASSERT_EQ(friendly_test::stepping_kernel(KernelPath::avx512, t)(kPrime, from, to), to)
         << tuning.name;
     EXPECT_EQ(friendly::counted_retests(), std::int64_t{16} * stretch) << tuning.name;
-    EXPECT_EQ(friendly::counted_tests(), std::int64_t{to - from} + 16 * stretch) << tuning.name;
+    EXPECT_EQ(friendly::counted_tests(), std::int64_t{to - from} + std::int64_t{16} * stretch)
+        << tuning.name;
   }
 }
 

@@ -38,7 +38,7 @@ struct SieveLayout {
   int workers = 1;         // workers of each share, each with its own counts
   int bin_bits = 1;
 
-  std::int64_t bins() const noexcept { return std::int64_t{1} << bin_bits; }
+  [[nodiscard]] std::int64_t bins() const noexcept { return std::int64_t{1} << bin_bits; }
 };
 
 // The layout of low..high (high >= low - 1) on workers workers (>= 1): bins of about 4096

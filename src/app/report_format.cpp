@@ -74,7 +74,7 @@ std::string format_report(const RunReport& run, ReportFormat format) {
   if (run.validation != Validation::not_asked)
     validated = run.validation == Validation::passed ? "true" : "false";
   // The sieve method does none of the search's work and has none of its phases.
-  const auto of_search = [&](std::string text) {
+  const auto of_search = [&](const std::string& text) {
     return run.method == Method::search ? text : std::string();
   };
   const std::vector<std::pair<const char*, std::pair<std::string, bool>>> rest = {

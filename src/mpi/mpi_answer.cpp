@@ -173,7 +173,9 @@ RankSearch answer_ranks(std::int32_t low, std::int32_t high, std::int64_t budget
   std::vector<std::uint64_t> all;
   int lost = 0;
   try {
-    if (rank == 0) all.resize(static_cast<std::size_t>(pair_starts.back() + pair_counts.back()));
+    if (rank == 0)
+      all.resize(static_cast<std::size_t>(pair_starts.back()) +
+                 static_cast<std::size_t>(pair_counts.back()));
   } catch (const std::bad_alloc&) {
     lost = 1;
   }

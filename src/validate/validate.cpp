@@ -141,6 +141,35 @@ bool validate_range(std::int32_t low, std::int32_t high, Answer& answer) noexcep
   return true;
 }
 
+namespace {
+
+// Marks composite[m] for every composite m up to root (the others left false).
+void mark_composites(bool* composite, std::int64_t root) noexcept {
+  std::fill(composite, composite + root + 1, false);
+  for (std::int64_t p = 2; p * p <= root; ++p) {
+    for (std::int64_t m = p * p; !composite[p] && m <= root; m += p)
+      composite[m] = true;
+  }
+}
+
+// Divides every power of prime out of rests[i], the part left of start + i (i < size), and
+// multiplies sums[i] by 1 + prime + ... + prime^k for the power prime^k it divided out.
+void divide_out(std::uint32_t prime, std::int64_t start, std::int64_t size, std::uint32_t* rests,
+                std::uint64_t* sums) noexcept {
+  for (std::int64_t i = (prime - start % prime) % prime; i < size; i += prime) {
+    std::uint64_t power_sum = 1;
+    std::uint64_t power = 1;
+    while (rests[i] % prime == 0) {
+      rests[i] /= prime;
+      power *= prime;
+      power_sum += power;
+    }
+    sums[i] *= power_sum;
+  }
+}
+
+}  // namespace
+
 bool validate_by_factors(std::int32_t low, std::int32_t high, Answer& answer) noexcept {
   const std::int64_t first = first_positive(low);
   const std::int64_t count = positive_count(low, high);
@@ -153,12 +182,9 @@ bool validate_by_factors(std::int32_t low, std::int32_t high, Answer& answer) no
   std::uint32_t* const rests = owned_rests.get();
   std::uint64_t* const sums = owned_sums.get();
   bool* const composite = owned_composite.get();
-  if (!entries || !rests || !sums || !composite) return false;
-  std::fill(composite, composite + root + 1, false);
-  for (std::int64_t p = 2; p * p <= root; ++p) {
-    for (std::int64_t m = p * p; composite[p] == false && m <= root; m += p)
-      composite[m] = true;
-  }
+  if (entries == nullptr || rests == nullptr || sums == nullptr || composite == nullptr)
+    return false;
+  mark_composites(composite, root);
 
   // Each number's divisor sum as the product of (1 + p + ... + p^k) over its prime powers p^k:
   // every prime up to the root divided out, the rest, when above 1, a prime of its own.
@@ -170,18 +196,7 @@ bool validate_by_factors(std::int32_t low, std::int32_t high, Answer& answer) no
       sums[i] = 1;
     }
     for (std::int64_t p = 2; p <= root; ++p) {
-      if (composite[p]) continue;
-      const auto prime = static_cast<std::uint32_t>(p);
-      for (std::int64_t i = (p - start % p) % p; i < size; i += p) {
-        std::uint64_t power_sum = 1;
-        std::uint64_t power = 1;
-        while (rests[i] % prime == 0) {
-          rests[i] /= prime;
-          power *= prime;
-          power_sum += power;
-        }
-        sums[i] *= power_sum;
-      }
+      if (!composite[p]) divide_out(static_cast<std::uint32_t>(p), start, size, rests, sums);
     }
     for (std::int64_t i = 0; i < size; ++i) {
       const std::int64_t n = start + i;
