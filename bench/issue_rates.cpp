@@ -4,12 +4,11 @@
 // a chain of dependent scalar additions, as guests have no cycle counter; every loop is timed in
 // the thread's CPU time, so that other processes on a loaded machine do not read as a slower
 // clock.
-#include <time.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <iterator>
 
 #include <vector>

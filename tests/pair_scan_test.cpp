@@ -265,11 +265,11 @@ void expect_windows_match(KernelPath path, std::uint32_t seed) {
     const std::int64_t second = row_count(random);
     const bool two = trial % 2 == 0 && second > 0;
     const std::int64_t first_rows = two ? friendly::kRowBlock : second;
-    const std::int64_t first_row =
-        std::min<std::int64_t>(position(random), kLength - 2 * friendly::kRowBlock - 24);
+    const std::int64_t first_row = std::min<std::int64_t>(
+        position(random), kLength - std::int64_t{2} * friendly::kRowBlock - 24);
     for (std::int64_t r = 0; r < first_rows; ++r)
       rows.push_back(first_row + r);
-    const std::int64_t later = first_row + friendly::kRowBlock * (1 + trial % 3);
+    const std::int64_t later = first_row + std::int64_t{friendly::kRowBlock} * (1 + trial % 3);
     for (std::int64_t r = 0; two && r < second; ++r)
       rows.push_back(later + r);
     const std::int64_t a = position(random);
@@ -279,6 +279,7 @@ void expect_windows_match(KernelPath path, std::uint32_t seed) {
     const std::uint32_t expected = reference_rows(numerators, denominators, rows, from, to);
     for (const std::vector<std::uint16_t>* keys : {&std::as_const(own_keys), &one_key}) {
       std::vector<std::uint16_t> row_keys;
+      row_keys.reserve(rows.size());
       for (const std::int64_t i : rows)
         row_keys.push_back((*keys)[static_cast<std::size_t>(i)]);
       ASSERT_EQ(friendly_test::matching_rows(

@@ -386,8 +386,9 @@ using KeyHits = __m512i;
 KeyHits key_hits(KeyVector columns, const KeyVector (&row)[kMatchRows]) {
   KeyHits least[kMatchRows / 2];
   for (int r = 0; r < kMatchRows / 2; ++r) {
-    least[r] = _mm512_min_epu16(_mm512_xor_si512(columns, row[2 * r]),
-                                _mm512_xor_si512(columns, row[2 * r + 1]));
+    const int even = 2 * r;
+    least[r] = _mm512_min_epu16(_mm512_xor_si512(columns, row[even]),
+                                _mm512_xor_si512(columns, row[even + 1]));
   }
   for (int width = kMatchRows / 4; width > 0; width /= 2) {
     for (int r = 0; r < width; ++r)

@@ -186,7 +186,7 @@ const std::string& processor_brand() {
       const Cpuid part = cpuid(0x80000002U + leaf);
       if (!part.present) return std::string("unknown");
       const unsigned registers[4] = {part.eax, part.ebx, part.ecx, part.edx};
-      std::memcpy(words + 4 * leaf, registers, sizeof registers);
+      std::memcpy(words + std::size_t{4} * leaf, registers, sizeof registers);
     }
     char text[sizeof words + 1] = {};
     std::memcpy(text, words, sizeof words);

@@ -42,6 +42,30 @@ constexpr std::uint16_t filter_key(Ratio numerator, Ratio denominator) noexcept 
   return static_cast<std::uint16_t>(mixed >> 16);
 }
 
+// The rows, and their keys, of up to kMatchRows / kRowBlock blocks from block b of first_rows
+// (blocks of them) whose columns start before tile_end; only the range's last block is cut, so
+// row r is row r % kRowBlock of block b + r / kRowBlock. rows receives their count; returns the
+// blocks taken.
+template <typename Ratio>
+int tile_rows(const std::int64_t* first_rows, int b, int blocks, std::int64_t length,
+              std::int64_t tile_end, const Ratio* numerators, const Ratio* denominators,
+              std::int64_t (&row_indices)[kMatchRows], std::uint16_t (&row_keys)[kMatchRows],
+              std::int64_t& rows) noexcept {
+  constexpr int kCallBlocks = kMatchRows / kRowBlock;
+  rows = 0;
+  int taken = 0;
+  for (; taken < kCallBlocks && b + taken < blocks; ++taken) {
+    const std::int64_t first = first_rows[b + taken];
+    if (tile_end <= first + 1) break;
+    const std::int64_t end = length - first < kRowBlock ? length : first + kRowBlock;
+    for (std::int64_t i = first; i < end; ++i) {
+      row_indices[rows] = i;
+      row_keys[rows++] = filter_key(numerators[i], denominators[i]);
+    }
+  }
+  return taken;
+}
+
 // The first pass of scan_blocks: for row r of block b, match_to[b][r] is 0 when it met no equal
 // ratio, else [match_from[b][r], match_to[b][r]) runs from the first to the end of the last
 // tile of columns where it met one. Each tile's keys are computed once, and kMatchRows rows (two
@@ -60,22 +84,11 @@ void find_match_tiles(const std::int64_t* first_rows, int blocks, std::int64_t l
     for (std::int64_t j = tile; j < tile_end; ++j)
       keys[j - tile] = filter_key(numerators[j], denominators[j]);
     for (int b = 0; b < blocks; b += kCallBlocks) {
-      // The rows of up to kCallBlocks blocks whose columns start in this tile (later blocks'
-      // start later); only the range's last block is cut, so row r is row r % kRowBlock of
-      // block b + r / kRowBlock.
       std::int64_t row_indices[kMatchRows];
       std::uint16_t row_keys[kMatchRows];
       std::int64_t rows = 0;
-      int taken = 0;
-      for (; taken < kCallBlocks && b + taken < blocks; ++taken) {
-        const std::int64_t first = first_rows[b + taken];
-        if (tile_end <= first + 1) break;
-        const std::int64_t end = length - first < kRowBlock ? length : first + kRowBlock;
-        for (std::int64_t i = first; i < end; ++i) {
-          row_indices[rows] = i;
-          row_keys[rows++] = filter_key(numerators[i], denominators[i]);
-        }
-      }
+      const int taken = tile_rows(first_rows, b, blocks, length, tile_end, numerators, denominators,
+                                  row_indices, row_keys, rows);
       if (taken == 0) break;
       for (std::uint32_t found = matching_rows<Path>(numerators, denominators, row_indices,
                                                      row_keys, rows, keys, tile, tile_end);
