@@ -85,7 +85,7 @@ double search_seconds(const std::string& out) {
 
 // The literal loops on one thread over 1..high, so that the run is long on any processor.
 const char* const kSlowRun = "FRIENDLY_KERNELS=literal OMP_NUM_THREADS=1";
-constexpr double kLongRun = 2.4;
+constexpr double kLongRun = 1.8;
 
 // A range whose run, with standard output to a file and the meter turned off, takes kLongRun
 // seconds or more (found once, growing the range by the square root of the time still missing,
